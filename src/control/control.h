@@ -1,0 +1,57 @@
+// Run control: the run state, the run log, Main and the run sequence.
+#ifndef TARVEX_CONTROL_CONTROL_H_
+#define TARVEX_CONTROL_CONTROL_H_
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace tarvex {
+
+// The state of one run; one instance per process, owned by Main.
+struct RunState {
+  std::string strPID;
+  std::string strInstallPath;  // ends in the separator when not empty
+  std::string strRegID;
+  std::string strPIDFilePath;
+  bool blnFailed = false;
+  std::string strFailureDesc;  // fragments, each ending in "; "
+  TextFile objLog = nullptr;
+  const Platform* objFSO = nullptr;
+};
+
+extern RunState g_run;
+
+// Process exit codes.
+enum : int { kExitSuccess = 0, kExitFailed = 1, kExitInvalidParameter = 2, kExitTrapped = 3 };
+
+// Appends one line to the run log; never fails.
+void subWriteLog(const std::string& strMessage);
+
+// Records a deployment failure in the run state.
+void subRecordFailure(const std::string& strFragment);
+
+// The error being handled inside a catch block, as a number and a text.
+Error fncTrappedError();
+std::string fncErrorSuffix(const Error& objError);  // " " + number + " " + text
+
+// Quotes removed, outer spaces trimmed.
+std::string fncCleanCommandLine(const std::string& strCommandLine);
+
+// Host's general date-time text: short date, a space, long time; the time
+// is left out at exactly midnight.
+std::string fncGeneralDateTime(const LocalTime& objTime);
+
+// The application folder, its short form, and the separator as text.
+std::string fncAppFolder();
+std::string fncSep();
+
+// Body of a run with an accepted PID; returns the exit code.
+int fncRunSequence();
+
+// The entry routine; returns the process exit code.
+int Main();
+
+}  // namespace tarvex
+
+#endif  // TARVEX_CONTROL_CONTROL_H_

@@ -1,0 +1,109 @@
+#include <algorithm>
+#include <cctype>
+
+#include "control/control.h"
+#include "deploy/deploy.h"
+
+namespace tarvex {
+
+namespace {
+
+std::string fncFileKind(const std::string& strFileName) {
+  std::string strKind =
+      strFileName.size() > 4 ? strFileName.substr(strFileName.size() - 4) : strFileName;
+  std::transform(strKind.begin(), strKind.end(), strKind.begin(),
+                 [](unsigned char chr) { return static_cast<char>(std::toupper(chr)); });
+  return strKind;
+}
+
+// The target is quoted: unquoted, a folder with a space in it would make
+// the system try its first word as a program.
+std::string fncQuoted(const std::string& strPath) { return "\"" + strPath + "\""; }
+
+void subFailExecute(const std::string& strTarget) {
+  subRecordFailure("Failed to Execute/Register File " + strTarget + "; ");
+}
+
+// Waits for a started process; true unless it ended with a non-zero code.
+// A process still running after the wait, or one that cannot be opened or
+// read, is given the benefit of the doubt.
+bool fncWaitForProcess(uint32_t lngProcessID) {
+  ProcHandle objProcess = Os().fncOpenProcess(kProcessAccess, lngProcessID);
+  if (objProcess == nullptr) return true;
+  Os().fncWaitForProcess(objProcess, kProcessWaitMs);
+  uint32_t lngCode = 0;
+  bool blnRead = Os().fncExitCode(objProcess, &lngCode);
+  Os().subCloseProcess(objProcess);
+  return !blnRead || lngCode == 0 || lngCode == kStillActive;
+}
+
+}  // namespace
+
+void subDuplix(const std::string& strFileName, const std::string& strFilePath, bool blnCopy,
+               bool blnExecute, const std::string& strParameters) {
+  const std::string strSource = fncAppFolder() + fncSep() + strFileName;
+  const std::string strTarget = strFilePath + strFileName;
+  const std::string strKind = fncFileKind(strFileName);
+  uint32_t lngProcessID = 0;
+  try {
+    if (blnCopy) {
+      if (!Os().fncFileExists(strSource)) {
+        subWriteLog("ERR : File Not Found " + strSource);
+        subRecordFailure(strSource + " Not Found; ");
+        return;
+      }
+      bool blnCopied = false;
+      for (int intAttempt = 1; intAttempt <= kCopyAttempts; ++intAttempt) {
+        if (strKind == ".DLL" && Os().fncFileExists(strTarget))
+          lngProcessID = Os().fncStartProcess("Regsvr32 -s -u " + fncQuoted(strTarget));
+        if (fncDuplix(strSource, strFilePath)) {
+          blnCopied = true;
+          break;
+        }
+        Os().subSleep(kRetryPauseMs);
+      }
+      if (!blnCopied) {
+        subWriteLog("MSG : Failed to Copy File " + strSource + " to " + strFilePath);
+        subRecordFailure("Failed to Copy " + strSource + " to " + strFilePath + "; ");
+        return;
+      }
+      subWriteLog("MSG : Successfully Copied File " + strSource + " to " + strFilePath);
+    }
+
+    if (!blnExecute) return;
+    if (!Os().fncFileExists(strTarget)) {
+      subWriteLog("ERR : File Not Found " + strTarget);
+      subRecordFailure(strTarget + " Not Found; ");
+      return;
+    }
+    if (strKind == ".DLL") {
+      lngProcessID = Os().fncStartProcess("Regsvr32 -s " + fncQuoted(strTarget));
+      // A registration is judged by the tool's exit code.
+      if (fncWaitForProcess(lngProcessID)) {
+        subWriteLog("MSG : Successfully Executed/Registered File " + strTarget);
+      } else {
+        subWriteLog("MSG : Failed to Execute/Register File " + strTarget);
+        subFailExecute(strTarget);
+      }
+      return;
+    }
+    if (strKind == ".EXE")
+      lngProcessID = Os().fncStartProcess(fncQuoted(strTarget) + " " + strParameters);
+    if (lngProcessID != 0) {
+      // Installers use non-zero exit codes for success: a started program
+      // counts as deployed.
+      subWriteLog("MSG : Successfully Executed/Registered File " + strTarget);
+      fncWaitForProcess(lngProcessID);
+    } else {
+      subWriteLog("MSG : Failed to Execute/Register File " + strTarget);
+      subFailExecute(strTarget);
+    }
+  } catch (...) {
+    subWriteLog("ERR : Sub - subDuplix FileName - " + strFileName +
+                fncErrorSuffix(fncTrappedError()));
+    // A program or registration tool that cannot be started fails the entry.
+    subFailExecute(strTarget);
+  }
+}
+
+}  // namespace tarvex

@@ -1,0 +1,160 @@
+// The operations Tarvex needs of its host, and nothing else.
+//
+// The logic in control/, environment/, deploy/ and status/ reaches the
+// operating system only through the table below. The native table for this
+// build comes from platform_win32.cc or platform_posix.cc; tests copy it,
+// replace single entries (to inject a failure, record a call or skip a
+// pause) and install the copy with ScopedPlatform.
+//
+// Strings are bytes in the system's ANSI code page (UTF-8 on POSIX).
+#ifndef TARVEX_PLATFORM_PLATFORM_H_
+#define TARVEX_PLATFORM_PLATFORM_H_
+
+#include <cstdint>
+#include <string>
+
+namespace tarvex {
+
+// A raised error: a signed 32-bit number and a description. The numbers are
+// those of the table in the README (Windows system error codes; POSIX errno
+// values are mapped onto them).
+struct Error {
+  int32_t lngNumber;
+  std::string strDescription;
+};
+
+[[noreturn]] void subRaise(int32_t lngNumber, const std::string& strDescription);
+
+// Error numbers raised by the platform layers and the program itself.
+enum : int32_t {
+  kErrFileNotFound = 2,
+  kErrPathNotFound = 3,
+  kErrAccessDenied = 5,
+  kErrOutOfMemory = 8,
+  kErrSharingViolation = 32,
+  kErrFileExists = 80,
+  kErrInvalidParameter = 87,
+  kErrDiskFull = 112,
+  kErrBadExeFormat = 193,
+  kErrPathTooLong = 206,
+  kErrIsFolder = 267,
+  kErrIoError = 1117,
+  kErrInternal = 1359,
+};
+
+// The fixed description of one of the numbers above ("System error N" for
+// any other number).
+std::string fncErrorText(int32_t lngNumber);
+
+struct LocalTime {
+  int intYear, intMonth, intDay;  // month 1-12
+  int intHour, intMinute, intSecond;
+};
+
+typedef void* TextFile;  // an open run log
+typedef void* RegKey;    // an open registry key
+typedef void* ProcHandle;
+
+// Registry value types, as the registry stores them.
+enum : uint32_t { kRegSz = 1, kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4 };
+enum : uint32_t { kWaitObject0 = 0, kWaitTimeout = 258, kWaitFailed = 0xFFFFFFFFu };
+enum : uint32_t { kStillActive = 259 };
+
+struct Platform {
+  // The folder separator this build writes: '\\' on Windows, '/' on POSIX.
+  char chrSeparator;
+
+  // ---- Process and clock. These never raise.
+  // The whole argument text after the program name.
+  std::string (*fncCommandLineTail)();
+  // Folder of the running executable, without a trailing separator.
+  std::string (*fncAppFolder)();
+  LocalTime (*fncLocalTime)();
+  // Host's short date / long time texts for a time.
+  std::string (*fncShortDate)(const LocalTime&);
+  std::string (*fncLongTime)(const LocalTime&);
+  // Host's time separator (":" in most settings).
+  std::string (*fncTimeSeparator)();
+  void (*subSleep)(uint32_t lngMilliseconds);
+
+  // ---- Paths and attributes. These never raise.
+  // Short (8.3) form of an existing path; empty when none can be produced.
+  std::string (*fncShortPathName)(const std::string& strPath);
+  // Clears read-only, hidden and system attributes; false when refused.
+  bool (*fncSetAttributesNormal)(const std::string& strPath);
+
+  // ---- File-system object. Existence never raises; the rest raise Error.
+  // True for an existing file; false for a folder or a missing path.
+  bool (*fncFileExists)(const std::string& strPath);
+  // Copies with overwrite. A destination ending in the separator names the
+  // folder to copy into. The target is replaced in one step (temporary file
+  // in the destination folder, then rename), so it holds the old or the new
+  // bytes, never part of them. An existing read-only target fails the copy.
+  void (*subCopyFile)(const std::string& strSource, const std::string& strDestination);
+  // Deletes a file, read-only or not.
+  void (*subDeleteFile)(const std::string& strPath);
+  // Creates (overwrites) an ANSI text file for writing lines.
+  TextFile (*fncCreateTextFile)(const std::string& strPath);
+  // Writes the text and CR LF.
+  void (*subWriteLine)(TextFile objFile, const std::string& strText);
+  void (*subCloseTextFile)(TextFile objFile);
+
+  // ---- Registry: HKEY_LOCAL_MACHINE\SOFTWARE\VELMOR, read only, 32-bit
+  // view. Return system codes (0 = success, 2 = missing) and never raise.
+  int32_t (*fncRegOpenAgentKey)(RegKey* pKey);
+  // As RegQueryValueExA: with pData null, reports type and size in bytes
+  // (terminating NUL included for strings); otherwise fills *pSize bytes.
+  int32_t (*fncRegQueryValue)(RegKey objKey, const std::string& strName, uint32_t* pType,
+                              char* pData, uint32_t* pSize);
+  void (*subRegCloseKey)(RegKey objKey);
+
+  // ---- Profile files, with the Win32 semantics and return values of
+  // GetPrivateProfileStringA (no default), GetPrivateProfileSectionNamesA
+  // and WritePrivateProfileStringA. Never raise.
+  uint32_t (*fncGetProfileString)(const std::string& strSection, const std::string& strKey,
+                                  char* pBuffer, uint32_t lngSize, const std::string& strFile);
+  uint32_t (*fncGetProfileSectionNames)(char* pBuffer, uint32_t lngSize,
+                                        const std::string& strFile);
+  bool (*fncWriteProfileString)(const std::string& strSection, const std::string& strKey,
+                                const std::string& strValue, const std::string& strFile);
+
+  // ---- Processes.
+  // Starts a command line with a hidden window, inheriting the current
+  // folder and environment. Returns the new process's ID (never 0); raises
+  // Error when the program cannot be started.
+  uint32_t (*fncStartProcess)(const std::string& strCommandLine);
+  // Null when the process cannot be opened.
+  ProcHandle (*fncOpenProcess)(uint32_t lngAccess, uint32_t lngProcessID);
+  uint32_t (*fncWaitForProcess)(ProcHandle objProcess, uint32_t lngMilliseconds);
+  // False when the code cannot be read; kStillActive while running.
+  bool (*fncExitCode)(ProcHandle objProcess, uint32_t* pCode);
+  void (*subCloseProcess)(ProcHandle objProcess);
+  // Reaps started processes that have ended and are not waited for.
+  void (*subReapProcesses)();
+};
+
+// The table in use.
+Platform& Os();
+// This build's own operations.
+const Platform& NativePlatform();
+
+// Installs a replacement table for the life of the object (tests).
+class ScopedPlatform {
+ public:
+  explicit ScopedPlatform(const Platform& objReplacement) : objSaved_(Os()) {
+    Os() = objReplacement;
+  }
+  ~ScopedPlatform() { Os() = objSaved_; }
+  ScopedPlatform(const ScopedPlatform&) = delete;
+  ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+
+ private:
+  Platform objSaved_;
+};
+
+// Entry: the POSIX main() hands its arguments over before calling Main.
+void subSetArguments(int argc, char** argv);
+
+}  // namespace tarvex
+
+#endif  // TARVEX_PLATFORM_PLATFORM_H_

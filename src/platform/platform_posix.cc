@@ -1,0 +1,510 @@
+// The POSIX operations behind the platform table.
+#include <dirent.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/sendfile.h>
+#endif
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+
+#include "platform/posix_internal.h"
+
+extern char** environ;
+
+namespace tarvex {
+
+namespace {
+
+std::string g_strArguments;
+
+// ---- errors
+
+[[noreturn]] void subRaiseErrno(int intErrno) {
+  Error objError = posix::fncErrnoError(intErrno);
+  throw objError;
+}
+
+// ---- process and clock
+
+std::string fncCommandLineTail() { return g_strArguments; }
+
+std::string fncAppFolder() {
+  std::string strBuffer(4096, '\0');
+  for (;;) {
+    ssize_t lngLength = readlink("/proc/self/exe", &strBuffer[0], strBuffer.size());
+    if (lngLength < 0) return ".";
+    if (static_cast<size_t>(lngLength) < strBuffer.size()) {
+      strBuffer.resize(static_cast<size_t>(lngLength));
+      break;
+    }
+    strBuffer.resize(strBuffer.size() * 2);
+  }
+  size_t lngSlash = strBuffer.rfind('/');
+  if (lngSlash == std::string::npos) return ".";
+  return strBuffer.substr(0, lngSlash);  // "" at the root: "/Duplix.log"
+}
+
+LocalTime fncLocalTime() {
+  time_t lngNow = time(nullptr);
+  struct tm objTm;
+  localtime_r(&lngNow, &objTm);
+  return LocalTime{objTm.tm_year + 1900, objTm.tm_mon + 1, objTm.tm_mday,
+                   objTm.tm_hour,        objTm.tm_min,     objTm.tm_sec};
+}
+
+std::string fncFormat(const LocalTime& objTime, const char* strFormat) {
+  struct tm objTm;
+  std::memset(&objTm, 0, sizeof objTm);
+  objTm.tm_year = objTime.intYear - 1900;
+  objTm.tm_mon = objTime.intMonth - 1;
+  objTm.tm_mday = objTime.intDay;
+  objTm.tm_hour = objTime.intHour;
+  objTm.tm_min = objTime.intMinute;
+  objTm.tm_sec = objTime.intSecond;
+  objTm.tm_isdst = -1;
+  time_t lngTime = mktime(&objTm);  // fills in the weekday for locales that show it
+  if (lngTime != static_cast<time_t>(-1)) localtime_r(&lngTime, &objTm);
+  char chrBuffer[128];
+  size_t lngLength = strftime(chrBuffer, sizeof chrBuffer, strFormat, &objTm);
+  return std::string(chrBuffer, lngLength);
+}
+
+std::string fncShortDate(const LocalTime& objTime) { return fncFormat(objTime, "%x"); }
+std::string fncLongTime(const LocalTime& objTime) { return fncFormat(objTime, "%X"); }
+
+// The character that follows the hour in the locale's time format.
+std::string fncTimeSeparator() {
+  const char* strFormat = nl_langinfo(T_FMT);
+  if (strFormat == nullptr) return ":";
+  const char* p = std::strstr(strFormat, "%H");
+  if (p == nullptr) p = std::strstr(strFormat, "%I");
+  if (p == nullptr) p = std::strstr(strFormat, "%k");
+  if (p == nullptr) p = std::strstr(strFormat, "%l");
+  if (p == nullptr || p[2] == '\0' || p[2] == '%') return ":";
+  return std::string(1, p[2]);
+}
+
+void subSleep(uint32_t lngMilliseconds) {
+  struct timespec objWait = {static_cast<time_t>(lngMilliseconds / 1000),
+                             static_cast<long>(lngMilliseconds % 1000) * 1000000L};
+  while (nanosleep(&objWait, &objWait) != 0 && errno == EINTR) {
+  }
+}
+
+// ---- paths and attributes
+
+// No short names here: the logic falls back to the path itself.
+std::string fncShortPathName(const std::string&) { return ""; }
+
+bool fncSetAttributesNormal(const std::string& strPath) {
+  struct stat objStat;
+  if (stat(strPath.c_str(), &objStat) != 0) return false;
+  return chmod(strPath.c_str(), (objStat.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool fncFileExists(const std::string& strPath) {
+  struct stat objStat;
+  return stat(strPath.c_str(), &objStat) == 0 && !S_ISDIR(objStat.st_mode);
+}
+
+std::string fncFolderOf(const std::string& strPath) {
+  size_t lngSlash = strPath.rfind('/');
+  if (lngSlash == std::string::npos) return ".";
+  if (lngSlash == 0) return "/";
+  return strPath.substr(0, lngSlash);
+}
+
+std::string fncNameOf(const std::string& strPath) {
+  size_t lngSlash = strPath.rfind('/');
+  return lngSlash == std::string::npos ? strPath : strPath.substr(lngSlash + 1);
+}
+
+// The temporary file that a copy or a rewrite fills before it replaces its
+// target. One fixed name per target: a file left by a killed run is
+// replaced by the next copy of the same target.
+std::string fncTemporaryName(const std::string& strTarget) {
+  std::string strFolder = fncFolderOf(strTarget);
+  return (strFolder == "/" ? "" : strFolder) + "/." + fncNameOf(strTarget) + ".tarvex.tmp";
+}
+
+// Opens the temporary file for a target; a missing folder is "path not
+// found", as on Windows.
+int fncOpenTemporary(const std::string& strTemporary, mode_t lngMode) {
+  unlink(strTemporary.c_str());
+  int intFile = open(strTemporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, lngMode);
+  if (intFile < 0) {
+    int intErrno = errno;
+    if (intErrno == ENOENT || intErrno == ENOTDIR) subRaise(kErrPathNotFound, fncErrorText(kErrPathNotFound));
+    subRaiseErrno(intErrno);
+  }
+  return intFile;
+}
+
+bool fncWriteAll(int intFile, const char* pData, size_t lngLength) {
+  while (lngLength > 0) {
+    ssize_t lngDone = write(intFile, pData, lngLength);
+    if (lngDone < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    pData += lngDone;
+    lngLength -= static_cast<size_t>(lngDone);
+  }
+  return true;
+}
+
+// Streams one open file into another, letting the kernel copy where it can.
+bool fncCopyContent(int intFrom, int intTo) {
+#if defined(__linux__)
+  for (;;) {
+    ssize_t lngDone = copy_file_range(intFrom, nullptr, intTo, nullptr, 1 << 30, 0);
+    if (lngDone > 0) continue;
+    if (lngDone == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+        errno == EBADF)
+      break;
+    return false;
+  }
+  for (;;) {
+    ssize_t lngDone = sendfile(intTo, intFrom, nullptr, 1 << 30);
+    if (lngDone > 0) continue;
+    if (lngDone == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno == EINVAL || errno == ENOSYS) break;
+    return false;
+  }
+#endif
+  std::string strBuffer(1 << 17, '\0');
+  for (;;) {
+    ssize_t lngRead = read(intFrom, &strBuffer[0], strBuffer.size());
+    if (lngRead < 0 && errno == EINTR) continue;
+    if (lngRead < 0) return false;
+    if (lngRead == 0) return true;
+    if (!fncWriteAll(intTo, strBuffer.data(), static_cast<size_t>(lngRead))) return false;
+  }
+}
+
+void subCopyFile(const std::string& strSource, const std::string& strDestination) {
+  std::string strTarget = strDestination;
+  if (!strTarget.empty() && strTarget.back() == '/') strTarget += fncNameOf(strSource);
+
+  int intFrom = open(strSource.c_str(), O_RDONLY | O_CLOEXEC);
+  if (intFrom < 0) subRaiseErrno(errno);
+  struct stat objSource;
+  if (fstat(intFrom, &objSource) != 0 || S_ISDIR(objSource.st_mode)) {
+    int intErrno = S_ISDIR(objSource.st_mode) ? EISDIR : errno;
+    close(intFrom);
+    subRaiseErrno(intErrno);
+  }
+
+  // rename() would replace a read-only target; Windows refuses to.
+  struct stat objTarget;
+  if (stat(strTarget.c_str(), &objTarget) == 0) {
+    if (S_ISDIR(objTarget.st_mode) || (objTarget.st_mode & S_IWUSR) == 0) {
+      close(intFrom);
+      subRaise(kErrAccessDenied, fncErrorText(kErrAccessDenied));
+    }
+  }
+
+  std::string strTemporary = fncTemporaryName(strTarget);
+  int intTo;
+  try {
+    intTo = fncOpenTemporary(strTemporary, 0600);
+  } catch (...) {
+    close(intFrom);
+    throw;
+  }
+  bool blnCopied = fncCopyContent(intFrom, intTo);
+  int intErrno = errno;
+  // The copy keeps the source's permission bits: a program stays runnable.
+  if (blnCopied && fchmod(intTo, objSource.st_mode & 07777) != 0) {
+    blnCopied = false;
+    intErrno = errno;
+  }
+  if (close(intTo) != 0 && blnCopied) {
+    blnCopied = false;
+    intErrno = errno;
+  }
+  close(intFrom);
+  if (blnCopied && rename(strTemporary.c_str(), strTarget.c_str()) != 0) {
+    blnCopied = false;
+    intErrno = errno;
+  }
+  if (!blnCopied) {
+    unlink(strTemporary.c_str());
+    subRaiseErrno(intErrno);
+  }
+}
+
+void subDeleteFile(const std::string& strPath) {
+  struct stat objStat;
+  if (lstat(strPath.c_str(), &objStat) == 0 && S_ISDIR(objStat.st_mode)) subRaiseErrno(EISDIR);
+  if (unlink(strPath.c_str()) != 0) subRaiseErrno(errno);
+}
+
+struct LogFile {
+  int intFile;
+};
+
+TextFile fncCreateTextFile(const std::string& strPath) {
+  int intFile = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (intFile < 0) subRaiseErrno(errno);
+  return new LogFile{intFile};
+}
+
+// Each line goes to the file at once: a run that is killed keeps its lines.
+void subWriteLine(TextFile objFile, const std::string& strText) {
+  LogFile* objLog = static_cast<LogFile*>(objFile);
+  if (objLog == nullptr) subRaise(kErrInvalidParameter, fncErrorText(kErrInvalidParameter));
+  std::string strLine = strText + "\r\n";
+  if (!fncWriteAll(objLog->intFile, strLine.data(), strLine.size())) subRaiseErrno(errno);
+}
+
+void subCloseTextFile(TextFile objFile) {
+  LogFile* objLog = static_cast<LogFile*>(objFile);
+  if (objLog == nullptr) return;
+  close(objLog->intFile);
+  delete objLog;
+}
+
+// ---- processes
+
+struct Child {
+  bool blnEnded = false;
+  uint32_t lngExitCode = 0;
+};
+std::map<pid_t, Child> g_children;
+
+uint32_t fncExitCodeOf(int intStatus) {
+  if (WIFEXITED(intStatus)) return static_cast<uint32_t>(WEXITSTATUS(intStatus));
+  if (WIFSIGNALED(intStatus)) return 128u + static_cast<uint32_t>(WTERMSIG(intStatus));
+  return 1;
+}
+
+// Collects a child's status if it has ended (or waits for it when asked).
+bool fncCollect(pid_t lngPid, bool blnBlock) {
+  auto it = g_children.find(lngPid);
+  if (it == g_children.end()) return false;
+  if (it->second.blnEnded) return true;
+  int intStatus = 0;
+  pid_t lngDone;
+  do {
+    lngDone = waitpid(lngPid, &intStatus, blnBlock ? 0 : WNOHANG);
+  } while (lngDone < 0 && errno == EINTR);
+  if (lngDone == lngPid) {
+    it->second.blnEnded = true;
+    it->second.lngExitCode = fncExitCodeOf(intStatus);
+    return true;
+  }
+  if (lngDone < 0) {  // not ours any more
+    it->second.blnEnded = true;
+    it->second.lngExitCode = 1;
+    return true;
+  }
+  return false;
+}
+
+void subReapProcesses() {
+  for (auto& objEntry : g_children)
+    if (!objEntry.second.blnEnded) fncCollect(objEntry.first, false);
+}
+
+uint32_t fncStartProcess(const std::string& strCommandLine) {
+  subReapProcesses();
+  std::vector<std::string> objArgs = posix::fncSplitCommandLine(strCommandLine);
+  if (objArgs.empty() || objArgs[0].empty()) subRaise(kErrFileNotFound, fncErrorText(kErrFileNotFound));
+  std::vector<char*> objArgv;
+  for (std::string& strArg : objArgs) objArgv.push_back(&strArg[0]);
+  objArgv.push_back(nullptr);
+
+  posix_spawn_file_actions_t objActions;
+  posix_spawn_file_actions_init(&objActions);
+  posix_spawn_file_actions_addopen(&objActions, 0, "/dev/null", O_RDONLY, 0);
+  pid_t lngPid = 0;
+  int intResult = posix_spawnp(&lngPid, objArgv[0], &objActions, nullptr, objArgv.data(), environ);
+  posix_spawn_file_actions_destroy(&objActions);
+  if (intResult != 0) {
+    if (intResult == ENOEXEC) subRaise(kErrBadExeFormat, fncErrorText(kErrBadExeFormat));
+    subRaiseErrno(intResult);
+  }
+  g_children[lngPid] = Child();
+  return static_cast<uint32_t>(lngPid);
+}
+
+struct ProcessHandle {
+  pid_t lngPid;
+};
+
+ProcHandle fncOpenProcess(uint32_t, uint32_t lngProcessID) {
+  pid_t lngPid = static_cast<pid_t>(lngProcessID);
+  if (g_children.find(lngPid) == g_children.end()) return nullptr;
+  return new ProcessHandle{lngPid};
+}
+
+long fncMonotonicMs() {
+  struct timespec objNow;
+  clock_gettime(CLOCK_MONOTONIC, &objNow);
+  return static_cast<long>(objNow.tv_sec) * 1000L + objNow.tv_nsec / 1000000L;
+}
+
+uint32_t fncWaitForProcess(ProcHandle objProcess, uint32_t lngMilliseconds) {
+  ProcessHandle* objHandle = static_cast<ProcessHandle*>(objProcess);
+  if (objHandle == nullptr) return kWaitFailed;
+  pid_t lngPid = objHandle->lngPid;
+  if (fncCollect(lngPid, false)) return kWaitObject0;
+#if defined(SYS_pidfd_open)
+  int intPidFd = static_cast<int>(syscall(SYS_pidfd_open, lngPid, 0));
+  if (intPidFd >= 0) {
+    long lngDeadline = fncMonotonicMs() + static_cast<long>(lngMilliseconds);
+    for (;;) {
+      long lngLeft = lngDeadline - fncMonotonicMs();
+      if (lngLeft < 0) lngLeft = 0;
+      struct pollfd objPoll = {intPidFd, POLLIN, 0};
+      int intReady = poll(&objPoll, 1, static_cast<int>(lngLeft));
+      if (intReady < 0 && errno == EINTR) continue;
+      close(intPidFd);
+      if (intReady > 0) return fncCollect(lngPid, true) ? kWaitObject0 : kWaitFailed;
+      return fncCollect(lngPid, false) ? kWaitObject0 : kWaitTimeout;
+    }
+  }
+#endif
+  // Without pidfds: poll the child's state.
+  long lngDeadline = fncMonotonicMs() + static_cast<long>(lngMilliseconds);
+  for (;;) {
+    if (fncCollect(lngPid, false)) return kWaitObject0;
+    if (fncMonotonicMs() >= lngDeadline) return kWaitTimeout;
+    subSleep(5);
+  }
+}
+
+bool fncExitCode(ProcHandle objProcess, uint32_t* pCode) {
+  ProcessHandle* objHandle = static_cast<ProcessHandle*>(objProcess);
+  if (objHandle == nullptr) return false;
+  auto it = g_children.find(objHandle->lngPid);
+  if (it == g_children.end()) return false;
+  fncCollect(objHandle->lngPid, false);
+  *pCode = it->second.blnEnded ? it->second.lngExitCode : kStillActive;
+  return true;
+}
+
+void subCloseProcess(ProcHandle objProcess) { delete static_cast<ProcessHandle*>(objProcess); }
+
+Platform fncMakeNative() {
+  Platform objTable;
+  objTable.chrSeparator = '/';
+  objTable.fncCommandLineTail = fncCommandLineTail;
+  objTable.fncAppFolder = fncAppFolder;
+  objTable.fncLocalTime = fncLocalTime;
+  objTable.fncShortDate = fncShortDate;
+  objTable.fncLongTime = fncLongTime;
+  objTable.fncTimeSeparator = fncTimeSeparator;
+  objTable.subSleep = subSleep;
+  objTable.fncShortPathName = fncShortPathName;
+  objTable.fncSetAttributesNormal = fncSetAttributesNormal;
+  objTable.fncFileExists = fncFileExists;
+  objTable.subCopyFile = subCopyFile;
+  objTable.subDeleteFile = subDeleteFile;
+  objTable.fncCreateTextFile = fncCreateTextFile;
+  objTable.subWriteLine = subWriteLine;
+  objTable.subCloseTextFile = subCloseTextFile;
+  objTable.fncRegOpenAgentKey = posix::fncRegOpenAgentKey;
+  objTable.fncRegQueryValue = posix::fncRegQueryValue;
+  objTable.subRegCloseKey = posix::subRegCloseKey;
+  objTable.fncGetProfileString = posix::fncGetProfileString;
+  objTable.fncGetProfileSectionNames = posix::fncGetProfileSectionNames;
+  objTable.fncWriteProfileString = posix::fncWriteProfileString;
+  objTable.fncStartProcess = fncStartProcess;
+  objTable.fncOpenProcess = fncOpenProcess;
+  objTable.fncWaitForProcess = fncWaitForProcess;
+  objTable.fncExitCode = fncExitCode;
+  objTable.subCloseProcess = subCloseProcess;
+  objTable.subReapProcesses = subReapProcesses;
+  return objTable;
+}
+
+}  // namespace
+
+namespace posix {
+
+Error fncErrnoError(int intErrno) {
+  int32_t lngNumber;
+  switch (intErrno) {
+    case ENOENT: lngNumber = kErrFileNotFound; break;
+    case ENOTDIR: lngNumber = kErrPathNotFound; break;
+    case EACCES:
+    case EPERM:
+    case EROFS: lngNumber = kErrAccessDenied; break;
+    case ENOMEM: lngNumber = kErrOutOfMemory; break;
+    case ETXTBSY:
+    case EBUSY: lngNumber = kErrSharingViolation; break;
+    case EEXIST: lngNumber = kErrFileExists; break;
+    case EINVAL: lngNumber = kErrInvalidParameter; break;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+    case EFBIG: lngNumber = kErrDiskFull; break;
+    case ENOEXEC: lngNumber = kErrBadExeFormat; break;
+    case ENAMETOOLONG: lngNumber = kErrPathTooLong; break;
+    case EISDIR: lngNumber = kErrIsFolder; break;
+    case EIO: lngNumber = kErrIoError; break;
+    default: lngNumber = kErrInternal; break;
+  }
+  return Error{lngNumber, fncErrorText(lngNumber)};
+}
+
+void subReplaceFileContent(const std::string& strPath, const std::string& strContent) {
+  struct stat objOld;
+  mode_t lngMode = 0644;
+  if (stat(strPath.c_str(), &objOld) == 0) lngMode = objOld.st_mode & 07777;
+  std::string strTemporary = fncTemporaryName(strPath);
+  int intFile = fncOpenTemporary(strTemporary, 0600);
+  bool blnDone = fncWriteAll(intFile, strContent.data(), strContent.size());
+  int intErrno = errno;
+  if (blnDone && fchmod(intFile, lngMode) != 0) {
+    blnDone = false;
+    intErrno = errno;
+  }
+  if (close(intFile) != 0 && blnDone) {
+    blnDone = false;
+    intErrno = errno;
+  }
+  if (blnDone && rename(strTemporary.c_str(), strPath.c_str()) != 0) {
+    blnDone = false;
+    intErrno = errno;
+  }
+  if (!blnDone) {
+    unlink(strTemporary.c_str());
+    subRaiseErrno(intErrno);
+  }
+}
+
+}  // namespace posix
+
+const Platform& NativePlatform() {
+  static const Platform objNative = fncMakeNative();
+  return objNative;
+}
+
+void subSetArguments(int argc, char** argv) {
+  g_strArguments.clear();
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) g_strArguments += ' ';
+    g_strArguments += argv[i];
+  }
+}
+
+}  // namespace tarvex

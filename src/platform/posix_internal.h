@@ -1,0 +1,45 @@
+// Pieces of the POSIX platform layer shared between its files, and open to
+// the unit tests and fuzz targets.
+#ifndef TARVEX_PLATFORM_POSIX_INTERNAL_H_
+#define TARVEX_PLATFORM_POSIX_INTERNAL_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tarvex {
+namespace posix {
+
+// ---- cmdline_posix.cc
+// Splits a command line into arguments by the Windows rules (the program
+// name by quotes only; then blanks, quotes and backslashes as the C
+// run-time parses them).
+std::vector<std::string> fncSplitCommandLine(const std::string& strCommandLine);
+
+// ---- platform_posix.cc
+// Replaces a file's whole content in one step: a temporary file beside it,
+// then rename. Raises Error on failure and leaves no temporary behind.
+void subReplaceFileContent(const std::string& strPath, const std::string& strContent);
+// Maps an errno value onto the error table.
+Error fncErrnoError(int intErrno);
+
+// ---- profile_posix.cc: profile files with the Win32 rules.
+uint32_t fncGetProfileString(const std::string& strSection, const std::string& strKey,
+                             char* pBuffer, uint32_t lngSize, const std::string& strFile);
+uint32_t fncGetProfileSectionNames(char* pBuffer, uint32_t lngSize, const std::string& strFile);
+bool fncWriteProfileString(const std::string& strSection, const std::string& strKey,
+                           const std::string& strValue, const std::string& strFile);
+
+// ---- registry_posix.cc: the machine registry as a registry-export text
+// file, named by TARVEX_REGISTRY (default /etc/tarvex/registry.reg).
+int32_t fncRegOpenAgentKey(RegKey* pKey);
+int32_t fncRegQueryValue(RegKey objKey, const std::string& strName, uint32_t* pType,
+                         char* pData, uint32_t* pSize);
+void subRegCloseKey(RegKey objKey);
+
+}  // namespace posix
+}  // namespace tarvex
+
+#endif  // TARVEX_PLATFORM_POSIX_INTERNAL_H_

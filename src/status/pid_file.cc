@@ -1,0 +1,73 @@
+#include <cstdio>
+
+#include "control/control.h"
+#include "deploy/deploy.h"
+#include "environment/environment.h"
+#include "status/status.h"
+
+namespace tarvex {
+
+namespace {
+
+const char kSection[] = "STATUS_INFO";
+
+void subWriteStatus(const std::string& strKey, const std::string& strValue) {
+  subWriteINI(kSection, strKey, strValue, g_run.strPIDFilePath);
+}
+
+}  // namespace
+
+std::string fncStatusDateTime(const LocalTime& objTime, const std::string& strTimeSeparator) {
+  int intHour12 = objTime.intHour % 12 == 0 ? 12 : objTime.intHour % 12;
+  char chrDate[32];
+  char chrHour[8], chrMinute[8], chrSecond[8];
+  std::snprintf(chrDate, sizeof chrDate, "%02d/%02d/%04d", objTime.intMonth, objTime.intDay,
+                objTime.intYear);
+  std::snprintf(chrHour, sizeof chrHour, "%02d", intHour12);
+  std::snprintf(chrMinute, sizeof chrMinute, "%02d", objTime.intMinute);
+  std::snprintf(chrSecond, sizeof chrSecond, "%02d", objTime.intSecond);
+  return std::string(chrDate) + " " + chrHour + strTimeSeparator + chrMinute + strTimeSeparator +
+         chrSecond + (objTime.intHour < 12 ? " AM" : " PM");
+}
+
+bool fncCreatePIDFile(const std::string& strPID) {
+  try {
+    std::string strSeparator = Os().fncTimeSeparator();
+    std::string strLastRun = fncStatusDateTime(Os().fncLocalTime(), strSeparator);
+    std::string strNextRun = fncStatusDateTime(Os().fncLocalTime(), strSeparator);
+    subWriteStatus("REGID", g_run.strRegID);
+    subWriteStatus("Desc", "");
+    subWriteStatus("PID", strPID);
+    subWriteStatus("SysID", "");
+    subWriteStatus("LastRunDateTime", strLastRun);
+    subWriteStatus("NextRunDateTime", strNextRun);
+    return true;
+  } catch (...) {
+    subWriteLog("ERR : Function - fncCreatePIDFile" + fncErrorSuffix(fncTrappedError()));
+    return false;
+  }
+}
+
+void subWriteFinalStatus() {
+  if (g_run.blnFailed) {
+    subWriteStatus("Desc", g_run.strFailureDesc);
+    subWriteStatus("LastRunStatusCode", "FAILED");
+  } else {
+    subWriteStatus("LastRunStatusCode", "SUCCESS");
+  }
+}
+
+void subHandOffPIDFile() {
+  const std::string strFolder = g_run.strInstallPath + "PMStatus" + fncSep();
+  if (!fncDuplix(g_run.strPIDFilePath, strFolder)) {
+    subWriteLog("MSG : Failed to Copy PID File " + g_run.strPIDFilePath + " to " + strFolder);
+    return;
+  }
+  subWriteLog("MSG : Successfully Copied PID File " + g_run.strPIDFilePath + " to " + strFolder);
+  if (fncDeleteFile(g_run.strPIDFilePath))
+    subWriteLog("MSG : Successfully Deleted PID File " + g_run.strPIDFilePath);
+  else
+    subWriteLog("MSG : Failed to Delete PID File " + g_run.strPIDFilePath);
+}
+
+}  // namespace tarvex

@@ -1,0 +1,54 @@
+// Test support: a sandbox folder and a platform table that captures the run
+// log in memory, records pauses instead of sleeping and records the command
+// lines it starts. Everything else goes to the native operations, so the
+// same tests run on the real POSIX layer and the real Win32 layer.
+#ifndef TARVEX_TESTING_TEST_PLATFORM_H_
+#define TARVEX_TESTING_TEST_PLATFORM_H_
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tarvex {
+namespace testing {
+
+std::string Sep();
+std::string ReadFile(const std::string& strPath);
+void WriteFile(const std::string& strPath, const std::string& strContent);
+bool Exists(const std::string& strPath);
+void MakeDir(const std::string& strPath);
+void SetReadOnly(const std::string& strPath, bool blnReadOnly);
+bool IsReadOnly(const std::string& strPath);
+
+class Harness {
+ public:
+  Harness();
+  ~Harness();
+  Harness(const Harness&) = delete;
+  Harness& operator=(const Harness&) = delete;
+
+  // The sandbox; the application folder is its "app" subfolder.
+  std::string strRoot;
+  std::string strApp;
+  // What the run did.
+  std::vector<std::string> objLog;
+  std::vector<uint32_t> objSleeps;
+  std::vector<std::string> objStarts;
+  // The table in use; tests replace entries and then call Install().
+  Platform objTable;
+  void Install();
+
+  // Resets the run state with an open in-memory log.
+  void subNewRun();
+
+  static Harness* Current();
+
+ private:
+  Platform objSaved_;
+};
+
+}  // namespace testing
+}  // namespace tarvex
+
+#endif  // TARVEX_TESTING_TEST_PLATFORM_H_
