@@ -74,7 +74,8 @@ TEST_F(StatusFile, FailedRunRecordsItsFragmentAndAMissingFolderKeepsTheFile) {
   EXPECT_TRUE(fncCreatePIDFile("4711"));
   subRecordFailure("Tarvex.ini Not Found; ");
   subWriteFinalStatus();
-  EXPECT_EQ("Tarvex.ini Not Found; ", Value("Desc", g_run.strPIDFilePath));
+  // Reads trim the trailing blank of the fragment, as the profile rules do.
+  EXPECT_EQ("Tarvex.ini Not Found;", Value("Desc", g_run.strPIDFilePath));
   EXPECT_EQ("FAILED", Value("LastRunStatusCode", g_run.strPIDFilePath));
 
   g_run.strInstallPath = objHarness.strRoot + Sep() + "Elsewhere" + Sep();

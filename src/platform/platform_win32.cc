@@ -1,0 +1,446 @@
+// The platform table on the real Win32 operations (ANSI entry points, so
+// every string stays in the system's ANSI code page).
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tarvex {
+
+namespace win32 {
+
+// Open to the tests, which cannot choose their own process's command line.
+std::string fncCommandLineTail(const char* pText) {
+  if (pText == nullptr) return "";
+  // The program name ends at its closing quote when quoted, otherwise at
+  // the first blank; it knows no escapes.
+  if (*pText == '"') {
+    ++pText;
+    while (*pText != '\0' && *pText != '"') ++pText;
+    if (*pText == '"') ++pText;
+  } else {
+    while (*pText != '\0' && *pText != ' ' && *pText != '\t') ++pText;
+  }
+  while (*pText == ' ' || *pText == '\t') ++pText;
+  return pText;
+}
+
+}  // namespace win32
+
+namespace {
+
+// ---- Errors
+
+// Folds the system codes that mean the same thing to the program onto the
+// numbers of the error table; any other code keeps its own number.
+int32_t fncMapError(DWORD lngCode) {
+  switch (lngCode) {
+    case ERROR_SUCCESS:  // a failure that left no code behind
+      return kErrInternal;
+    case ERROR_FILE_NOT_FOUND:
+      return kErrFileNotFound;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_BAD_PATHNAME:
+      return kErrPathNotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_CURRENT_DIRECTORY:
+      return kErrAccessDenied;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return kErrOutOfMemory;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+      return kErrSharingViolation;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return kErrFileExists;
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_INVALID_NAME:
+      return kErrInvalidParameter;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return kErrDiskFull;
+    case ERROR_BAD_FORMAT:
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+      return kErrBadExeFormat;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return kErrPathTooLong;
+    case ERROR_DIRECTORY:
+      return kErrIsFolder;
+    case ERROR_WRITE_FAULT:
+    case ERROR_READ_FAULT:
+    case ERROR_GEN_FAILURE:
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+      return kErrIoError;
+    default:
+      return static_cast<int32_t>(lngCode);
+  }
+}
+
+[[noreturn]] void subRaiseNumber(int32_t lngNumber) {
+  subRaise(lngNumber, fncErrorText(lngNumber));
+}
+
+[[noreturn]] void subRaiseCode(DWORD lngCode) { subRaiseNumber(fncMapError(lngCode)); }
+
+// ---- Process and clock
+
+std::string fncCommandLineTail() { return win32::fncCommandLineTail(GetCommandLineA()); }
+
+std::string fncModulePath() {
+  std::vector<char> objBuffer(MAX_PATH + 1);
+  for (;;) {
+    DWORD lngLength = GetModuleFileNameA(nullptr, objBuffer.data(),
+                                         static_cast<DWORD>(objBuffer.size()));
+    if (lngLength == 0) return "";
+    // A result that fills the buffer may have been cut.
+    if (lngLength < objBuffer.size() - 1) return std::string(objBuffer.data(), lngLength);
+    if (objBuffer.size() >= 65536) return std::string(objBuffer.data(), lngLength);
+    objBuffer.resize(objBuffer.size() * 2);
+  }
+}
+
+std::string fncAppFolder() {
+  std::string strPath = fncModulePath();
+  size_t lngSlash = strPath.find_last_of('\\');
+  // At a drive root this leaves "C:", which callers extend with "\".
+  if (lngSlash == std::string::npos) return "";
+  return strPath.substr(0, lngSlash);
+}
+
+SYSTEMTIME fncSystemTime(const LocalTime& objTime) {
+  SYSTEMTIME objSystem = {};
+  objSystem.wYear = static_cast<WORD>(objTime.intYear);
+  objSystem.wMonth = static_cast<WORD>(objTime.intMonth);
+  objSystem.wDay = static_cast<WORD>(objTime.intDay);
+  objSystem.wHour = static_cast<WORD>(objTime.intHour);
+  objSystem.wMinute = static_cast<WORD>(objTime.intMinute);
+  objSystem.wSecond = static_cast<WORD>(objTime.intSecond);
+  return objSystem;
+}
+
+LocalTime fncLocalTime() {
+  SYSTEMTIME objSystem;
+  GetLocalTime(&objSystem);
+  return LocalTime{objSystem.wYear, objSystem.wMonth,  objSystem.wDay,
+                   objSystem.wHour, objSystem.wMinute, objSystem.wSecond};
+}
+
+std::string fncNumbers(const char* pFormat, int intA, int intB, int intC) {
+  char chrBuffer[64];
+  std::snprintf(chrBuffer, sizeof chrBuffer, pFormat, intA, intB, intC);
+  return chrBuffer;
+}
+
+// The host's texts; a fixed numeric form only if the host refuses the date.
+std::string fncShortDate(const LocalTime& objTime) {
+  SYSTEMTIME objSystem = fncSystemTime(objTime);
+  char chrBuffer[256];
+  int intLength = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &objSystem, nullptr,
+                                 chrBuffer, sizeof chrBuffer);
+  if (intLength <= 0)
+    return fncNumbers("%d/%d/%04d", objTime.intMonth, objTime.intDay, objTime.intYear);
+  return std::string(chrBuffer, intLength - 1);
+}
+
+std::string fncLongTime(const LocalTime& objTime) {
+  SYSTEMTIME objSystem = fncSystemTime(objTime);
+  char chrBuffer[256];
+  int intLength =
+      GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &objSystem, nullptr, chrBuffer, sizeof chrBuffer);
+  if (intLength <= 0)
+    return fncNumbers("%d:%02d:%02d", objTime.intHour, objTime.intMinute, objTime.intSecond);
+  return std::string(chrBuffer, intLength - 1);
+}
+
+std::string fncTimeSeparator() {
+  char chrBuffer[16];
+  int intLength = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, chrBuffer, sizeof chrBuffer);
+  if (intLength <= 1) return ":";
+  return std::string(chrBuffer, intLength - 1);
+}
+
+void subSleep(uint32_t lngMilliseconds) { Sleep(lngMilliseconds); }
+
+// ---- Paths and attributes
+
+std::string fncShortPathName(const std::string& strPath) {
+  char chrBuffer[501] = {};
+  DWORD lngLength = GetShortPathNameA(strPath.c_str(), chrBuffer, 500);
+  // 0 is a failure; more than the buffer is the size the form would need.
+  if (lngLength == 0 || lngLength > 500) return "";
+  return std::string(chrBuffer, lngLength);
+}
+
+bool fncSetAttributesNormal(const std::string& strPath) {
+  return SetFileAttributesA(strPath.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+// ---- File-system object
+
+bool fncFileExists(const std::string& strPath) {
+  DWORD lngAttributes = GetFileAttributesA(strPath.c_str());
+  return lngAttributes != INVALID_FILE_ATTRIBUTES && !(lngAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string fncFileNamePart(const std::string& strPath) {
+  size_t lngSlash = strPath.find_last_of("\\/:");
+  return lngSlash == std::string::npos ? strPath : strPath.substr(lngSlash + 1);
+}
+
+// True when both paths name one file (links and short names included).
+bool fncSameFile(const std::string& strFirst, const std::string& strSecond) {
+  BY_HANDLE_FILE_INFORMATION objInfo[2] = {};
+  const std::string* pPaths[2] = {&strFirst, &strSecond};
+  for (int i = 0; i < 2; ++i) {
+    HANDLE objFile = CreateFileA(pPaths[i]->c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (objFile == INVALID_HANDLE_VALUE) return false;
+    BOOL blnRead = GetFileInformationByHandle(objFile, &objInfo[i]);
+    CloseHandle(objFile);
+    if (!blnRead) return false;
+  }
+  return objInfo[0].dwVolumeSerialNumber == objInfo[1].dwVolumeSerialNumber &&
+         objInfo[0].nFileIndexHigh == objInfo[1].nFileIndexHigh &&
+         objInfo[0].nFileIndexLow == objInfo[1].nFileIndexLow;
+}
+
+// Removes a temporary file of ours, read-only or not; failures are ignored.
+void subDiscard(const std::string& strPath) {
+  SetFileAttributesA(strPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(strPath.c_str());
+}
+
+void subCopyFile(const std::string& strSource, const std::string& strDestination) {
+  std::string strTarget = strDestination;
+  if (!strTarget.empty() && (strTarget.back() == '\\' || strTarget.back() == '/'))
+    strTarget += fncFileNamePart(strSource);
+
+  DWORD lngSource = GetFileAttributesA(strSource.c_str());
+  if (lngSource == INVALID_FILE_ATTRIBUTES) {
+    DWORD lngCode = GetLastError();
+    // A source that is not there is "file not found", whether its file or
+    // its folder is missing.
+    if (lngCode == ERROR_PATH_NOT_FOUND) lngCode = ERROR_FILE_NOT_FOUND;
+    subRaiseCode(lngCode);
+  }
+  // A folder as source raises 267 ("Path is a folder") rather than the 5
+  // that CopyFileA would give: the log then says what is wrong.
+  if (lngSource & FILE_ATTRIBUTE_DIRECTORY) subRaiseNumber(kErrIsFolder);
+
+  DWORD lngTarget = GetFileAttributesA(strTarget.c_str());
+  if (lngTarget == INVALID_FILE_ATTRIBUTES) {
+    if (GetLastError() == ERROR_PATH_NOT_FOUND) subRaiseNumber(kErrPathNotFound);  // no folder
+  } else if (lngTarget & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+    // An installed read-only file is left alone, as is a folder of that name.
+    subRaiseNumber(kErrAccessDenied);
+  } else if (fncSameFile(strSource, strTarget)) {
+    // Copied onto itself, the file would survive, but a caller that deletes
+    // the source after a good copy would lose it: refused.
+    subRaiseNumber(kErrAccessDenied);
+  }
+
+  // The new bytes go to a temporary file beside the target and replace it
+  // in one rename, so a failure or a kill never leaves half a file behind.
+  const std::string strTemporary = strTarget + ".tarvex.tmp";
+  subDiscard(strTemporary);
+  if (!CopyFileA(strSource.c_str(), strTemporary.c_str(), FALSE)) {
+    DWORD lngCode = GetLastError();
+    subDiscard(strTemporary);
+    subRaiseCode(lngCode);
+  }
+  if (!MoveFileExA(strTemporary.c_str(), strTarget.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DWORD lngCode = GetLastError();
+    subDiscard(strTemporary);
+    subRaiseCode(lngCode);
+  }
+}
+
+void subDeleteFile(const std::string& strPath) {
+  // Read-only files are deleted too; if the delete still fails, the file
+  // keeps its attributes.
+  DWORD lngAttributes = GetFileAttributesA(strPath.c_str());
+  bool blnCleared = false;
+  if (lngAttributes != INVALID_FILE_ATTRIBUTES && !(lngAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      (lngAttributes & FILE_ATTRIBUTE_READONLY))
+    blnCleared = SetFileAttributesA(strPath.c_str(), lngAttributes & ~FILE_ATTRIBUTE_READONLY) != 0;
+  if (!DeleteFileA(strPath.c_str())) {
+    DWORD lngCode = GetLastError();
+    if (blnCleared) SetFileAttributesA(strPath.c_str(), lngAttributes);
+    subRaiseCode(lngCode);
+  }
+}
+
+HANDLE fncHandle(TextFile objFile) { return static_cast<HANDLE>(objFile); }
+
+TextFile fncCreateTextFile(const std::string& strPath) {
+  HANDLE objFile = CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (objFile == INVALID_HANDLE_VALUE) subRaiseCode(GetLastError());
+  return objFile;
+}
+
+// Each line goes straight to the file, so a run that is killed keeps every
+// line it wrote.
+void subWriteLine(TextFile objFile, const std::string& strText) {
+  if (objFile == nullptr || fncHandle(objFile) == INVALID_HANDLE_VALUE)
+    subRaiseNumber(kErrInvalidParameter);
+  const std::string strLine = strText + "\r\n";
+  const char* pNext = strLine.data();
+  size_t lngLeft = strLine.size();
+  while (lngLeft > 0) {
+    DWORD lngWritten = 0;
+    if (!WriteFile(fncHandle(objFile), pNext, static_cast<DWORD>(lngLeft), &lngWritten, nullptr))
+      subRaiseCode(GetLastError());
+    if (lngWritten == 0) subRaiseNumber(kErrIoError);
+    pNext += lngWritten;
+    lngLeft -= lngWritten;
+  }
+}
+
+void subCloseTextFile(TextFile objFile) {
+  if (objFile != nullptr && fncHandle(objFile) != INVALID_HANDLE_VALUE)
+    CloseHandle(fncHandle(objFile));
+}
+
+// ---- Registry
+
+int32_t fncRegOpenAgentKey(RegKey* pKey) {
+  // A 32-bit build sees the 32-bit view by itself; a 64-bit build asks for it.
+  const REGSAM lngAccess = KEY_READ | (sizeof(void*) == 8 ? KEY_WOW64_32KEY : 0);
+  HKEY objKey = nullptr;
+  LONG lngCode = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR", 0, lngAccess, &objKey);
+  *pKey = lngCode == ERROR_SUCCESS ? static_cast<RegKey>(objKey) : nullptr;
+  return static_cast<int32_t>(lngCode);
+}
+
+int32_t fncRegQueryValue(RegKey objKey, const std::string& strName, uint32_t* pType,
+                         char* pData, uint32_t* pSize) {
+  DWORD lngType = 0;
+  DWORD lngSize = pSize != nullptr ? *pSize : 0;
+  LONG lngCode = RegQueryValueExA(static_cast<HKEY>(objKey), strName.c_str(), nullptr, &lngType,
+                                  reinterpret_cast<BYTE*>(pData),
+                                  pSize != nullptr ? &lngSize : nullptr);
+  if (pType != nullptr) *pType = lngType;
+  if (pSize != nullptr) *pSize = lngSize;
+  return static_cast<int32_t>(lngCode);
+}
+
+void subRegCloseKey(RegKey objKey) {
+  if (objKey != nullptr) RegCloseKey(static_cast<HKEY>(objKey));
+}
+
+// ---- Profile files
+
+uint32_t fncGetProfileString(const std::string& strSection, const std::string& strKey,
+                             char* pBuffer, uint32_t lngSize, const std::string& strFile) {
+  return GetPrivateProfileStringA(strSection.c_str(), strKey.c_str(), "", pBuffer, lngSize,
+                                  strFile.c_str());
+}
+
+uint32_t fncGetProfileSectionNames(char* pBuffer, uint32_t lngSize, const std::string& strFile) {
+  return GetPrivateProfileSectionNamesA(pBuffer, lngSize, strFile.c_str());
+}
+
+bool fncWriteProfileString(const std::string& strSection, const std::string& strKey,
+                           const std::string& strValue, const std::string& strFile) {
+  return WritePrivateProfileStringA(strSection.c_str(), strKey.c_str(), strValue.c_str(),
+                                    strFile.c_str()) != 0;
+}
+
+// ---- Processes
+
+uint32_t fncStartProcess(const std::string& strCommandLine) {
+  // CreateProcessA may write into the command line it is given.
+  std::vector<char> objCommand(strCommandLine.begin(), strCommandLine.end());
+  objCommand.push_back('\0');
+  STARTUPINFOA objStartup = {};
+  objStartup.cb = sizeof objStartup;
+  objStartup.dwFlags = STARTF_USESHOWWINDOW;
+  objStartup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION objProcess = {};
+  if (!CreateProcessA(nullptr, objCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &objStartup, &objProcess))
+    subRaiseCode(GetLastError());
+  CloseHandle(objProcess.hThread);
+  CloseHandle(objProcess.hProcess);
+  return objProcess.dwProcessId;
+}
+
+ProcHandle fncOpenProcess(uint32_t lngAccess, uint32_t lngProcessID) {
+  return OpenProcess(lngAccess, FALSE, lngProcessID);
+}
+
+uint32_t fncWaitForProcess(ProcHandle objProcess, uint32_t lngMilliseconds) {
+  return WaitForSingleObject(static_cast<HANDLE>(objProcess), lngMilliseconds);
+}
+
+bool fncExitCode(ProcHandle objProcess, uint32_t* pCode) {
+  DWORD lngCode = 0;
+  if (!GetExitCodeProcess(static_cast<HANDLE>(objProcess), &lngCode)) return false;
+  *pCode = lngCode;
+  return true;
+}
+
+void subCloseProcess(ProcHandle objProcess) {
+  if (objProcess != nullptr) CloseHandle(static_cast<HANDLE>(objProcess));
+}
+
+// Windows keeps no zombies: an ended child needs nothing from its parent.
+void subReapProcesses() {}
+
+}  // namespace
+
+const Platform& NativePlatform() {
+  static const Platform objNative = {
+      '\\',
+      fncCommandLineTail,
+      fncAppFolder,
+      fncLocalTime,
+      fncShortDate,
+      fncLongTime,
+      fncTimeSeparator,
+      subSleep,
+      fncShortPathName,
+      fncSetAttributesNormal,
+      fncFileExists,
+      subCopyFile,
+      subDeleteFile,
+      fncCreateTextFile,
+      subWriteLine,
+      subCloseTextFile,
+      fncRegOpenAgentKey,
+      fncRegQueryValue,
+      subRegCloseKey,
+      fncGetProfileString,
+      fncGetProfileSectionNames,
+      fncWriteProfileString,
+      fncStartProcess,
+      fncOpenProcess,
+      fncWaitForProcess,
+      fncExitCode,
+      subCloseProcess,
+      subReapProcesses,
+  };
+  return objNative;
+}
+
+}  // namespace tarvex

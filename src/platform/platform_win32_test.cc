@@ -1,0 +1,282 @@
+// Behaviour of the Win32 table that only the real system shows: short
+// names, attributes, the one-step copy, ANSI text files, profile limits,
+// the registry round trip and process starts.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+
+#include "environment/environment.h"
+#include "gtest/gtest.h"
+#include "platform/platform.h"
+#include "testing/test_platform.h"
+
+namespace tarvex {
+namespace win32 {
+std::string fncCommandLineTail(const char* pText);  // platform_win32.cc
+}  // namespace win32
+
+namespace {
+
+using testing::Harness;
+using testing::ReadFile;
+using testing::WriteFile;
+
+const Platform& Win() { return NativePlatform(); }
+
+// The number of the Error raised by fnAction, or 0 when none was raised.
+template <typename Action>
+int32_t RaisedNumber(Action fnAction) {
+  try {
+    fnAction();
+  } catch (const Error& objError) {
+    return objError.lngNumber;
+  }
+  return 0;
+}
+
+DWORD Attributes(const std::string& strPath) { return GetFileAttributesA(strPath.c_str()); }
+
+TEST(Win32CommandLine, TailFollowsTheProgramName) {
+  EXPECT_EQ(win32::fncCommandLineTail("\"C:\\Program Files\\Tarvex.exe\"  \"12\" 34"),
+            "\"12\" 34");
+  EXPECT_EQ(win32::fncCommandLineTail("\"C:\\A B\\Tarvex.exe\"12"), "12");
+  EXPECT_EQ(win32::fncCommandLineTail("Tarvex.exe \t 12 34 "), "12 34 ");
+  EXPECT_EQ(win32::fncCommandLineTail("Tarvex.exe"), "");
+  EXPECT_EQ(win32::fncCommandLineTail("\"C:\\A B\\Tarvex.exe\""), "");
+  // An unclosed quote takes the whole line as the program name.
+  EXPECT_EQ(win32::fncCommandLineTail("\"C:\\A B\\Tarvex.exe 12"), "");
+}
+
+TEST(Win32Paths, ShortPathOfALongFolderKeepsTheTrailingBackslash) {
+  Harness objHarness;
+  const std::string strLong = objHarness.strRoot + "\\Long Folder Name\\";
+  testing::MakeDir(strLong);
+  std::string strShort = Win().fncShortPathName(strLong);
+  ASSERT_FALSE(strShort.empty());
+  EXPECT_EQ(strShort.back(), '\\');
+  EXPECT_EQ(strShort.find(' '), std::string::npos) << strShort;
+  EXPECT_NE(Attributes(strShort) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_EQ(fncGetShortPath(strLong), strShort);
+
+  const std::string strMissing = objHarness.strRoot + "\\No Such Folder\\file.dll";
+  EXPECT_EQ(Win().fncShortPathName(strMissing), "");
+  EXPECT_EQ(fncGetShortPath(strMissing), strMissing);
+}
+
+TEST(Win32Paths, ExistenceIsForFilesOnly) {
+  Harness objHarness;
+  WriteFile(objHarness.strApp + "\\a.txt", "x");
+  EXPECT_TRUE(Win().fncFileExists(objHarness.strApp + "\\a.txt"));
+  EXPECT_FALSE(Win().fncFileExists(objHarness.strApp));
+  EXPECT_FALSE(Win().fncFileExists(objHarness.strApp + "\\"));
+  EXPECT_FALSE(Win().fncFileExists(objHarness.strApp + "\\b.txt"));
+}
+
+class Win32Copy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    strSource = objHarness.strApp + "\\tool.dll";
+    strFolder = objHarness.strRoot + "\\Bin\\";
+    strTarget = strFolder + "tool.dll";
+    testing::MakeDir(strFolder);
+    WriteFile(strSource, "new bytes");
+  }
+  bool TemporaryLeft() { return Attributes(strTarget + ".tarvex.tmp") != INVALID_FILE_ATTRIBUTES; }
+
+  Harness objHarness;
+  std::string strSource, strFolder, strTarget;
+};
+
+TEST_F(Win32Copy, IntoAFolderKeepsNameAndAttributes) {
+  ASSERT_TRUE(SetFileAttributesA(strSource.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  Win().subCopyFile(strSource, strFolder);
+  EXPECT_EQ(ReadFile(strTarget), "new bytes");
+  EXPECT_NE(Attributes(strTarget) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_FALSE(TemporaryLeft());
+
+  // A full target path replaces an existing writable file.
+  SetFileAttributesA(strTarget.c_str(), FILE_ATTRIBUTE_NORMAL);
+  WriteFile(strSource, "newer");
+  Win().subCopyFile(strSource, strTarget);
+  EXPECT_EQ(ReadFile(strTarget), "newer");
+}
+
+TEST_F(Win32Copy, ReadOnlyTargetIsRefusedAndUntouched) {
+  WriteFile(strTarget, "old bytes");
+  ASSERT_TRUE(SetFileAttributesA(strTarget.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource, strFolder); }), kErrAccessDenied);
+  EXPECT_EQ(ReadFile(strTarget), "old bytes");
+  EXPECT_NE(Attributes(strTarget) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_FALSE(TemporaryLeft());
+}
+
+TEST_F(Win32Copy, FailuresRaiseMappedNumbersAndLeaveNoTemporary) {
+  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource + ".missing", strFolder); }),
+            kErrFileNotFound);
+  EXPECT_EQ(RaisedNumber([&] {
+              Win().subCopyFile(objHarness.strRoot + "\\Gone\\tool.dll", strFolder);
+            }),
+            kErrFileNotFound);
+  EXPECT_EQ(RaisedNumber([&] {
+              Win().subCopyFile(strSource, objHarness.strRoot + "\\No Folder\\");
+            }),
+            kErrPathNotFound);
+  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(objHarness.strApp, strFolder); }), kErrIsFolder);
+  // A folder where the target file should go.
+  testing::MakeDir(strTarget);
+  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource, strFolder); }), kErrAccessDenied);
+  RemoveDirectoryA(strTarget.c_str());
+  // A file copied onto itself: refused, and still there.
+  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource, objHarness.strApp + "\\"); }),
+            kErrAccessDenied);
+  EXPECT_EQ(ReadFile(strSource), "new bytes");
+
+  // A source held open without sharing cannot be read.
+  HANDLE objLock = CreateFileA(strSource.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(objLock, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource, strFolder); }), kErrSharingViolation);
+  CloseHandle(objLock);
+  EXPECT_FALSE(TemporaryLeft());
+  EXPECT_EQ(Attributes(strTarget), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Win32Copy, LeftoverTemporaryOfAKilledRunIsReplaced) {
+  WriteFile(strTarget + ".tarvex.tmp", "torn");
+  SetFileAttributesA((strTarget + ".tarvex.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
+  Win().subCopyFile(strSource, strFolder);
+  EXPECT_EQ(ReadFile(strTarget), "new bytes");
+  EXPECT_FALSE(TemporaryLeft());
+}
+
+TEST(Win32Delete, ReadOnlyGoesMissingRaisesNotFound) {
+  Harness objHarness;
+  const std::string strFile = objHarness.strApp + "\\Duplix.ini";
+  WriteFile(strFile, "x");
+  SetFileAttributesA(strFile.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  Win().subDeleteFile(strFile);
+  EXPECT_EQ(Attributes(strFile), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(RaisedNumber([&] { Win().subDeleteFile(strFile); }), kErrFileNotFound);
+}
+
+TEST(Win32TextFile, LinesReachTheFileAtOnceInCrLf) {
+  Harness objHarness;
+  const std::string strPath = objHarness.strApp + "\\Duplix.log";
+  WriteFile(strPath, "an earlier run\r\n");
+  TextFile objFile = Win().fncCreateTextFile(strPath);
+  Win().subWriteLine(objFile, "MSG : one");
+  Win().subWriteLine(objFile, "ERR : Invalid CommandLine Parameter ");
+  // Readable while still open: a killed run keeps what it wrote.
+  EXPECT_EQ(ReadFile(strPath), "MSG : one\r\nERR : Invalid CommandLine Parameter \r\n");
+  Win().subCloseTextFile(objFile);
+
+  testing::MakeDir(objHarness.strApp + "\\Folder.log");
+  EXPECT_EQ(RaisedNumber([&] { Win().fncCreateTextFile(objHarness.strApp + "\\Folder.log"); }),
+            kErrAccessDenied);
+  EXPECT_EQ(
+      RaisedNumber([&] { Win().fncCreateTextFile(objHarness.strRoot + "\\Missing\\x.log"); }),
+      kErrPathNotFound);
+}
+
+TEST(Win32Profile, CutsAtTheBufferAsTheLogicExpects) {
+  Harness objHarness;
+  const std::string strIni = objHarness.strApp + "\\Tarvex.INI";
+  std::string strText = "[One]\r\nFileName=" + std::string(300, 'v') + "\r\n";
+  for (int i = 0; i < 40; ++i) strText += "[Section" + std::to_string(i) + "]\r\n";
+  WriteFile(strIni, strText);
+
+  char chrBuffer[255];
+  EXPECT_EQ(Win().fncGetProfileString("one", "filename", chrBuffer, 255, strIni), 254u);
+  EXPECT_EQ(Win().fncGetProfileString("One", "Missing", chrBuffer, 255, strIni), 0u);
+  EXPECT_EQ(Win().fncGetProfileSectionNames(chrBuffer, 255, strIni), 253u);
+  EXPECT_EQ(std::string(chrBuffer, 4), std::string("One\0", 4));
+
+  // A write creates the file; an empty value keeps its key.
+  const std::string strPid = objHarness.strApp + "\\Duplix.ini";
+  EXPECT_TRUE(Win().fncWriteProfileString("STATUS_INFO", "REGID", "R1", strPid));
+  EXPECT_TRUE(Win().fncWriteProfileString("STATUS_INFO", "Desc", "", strPid));
+  EXPECT_EQ(fncReadINI("STATUS_INFO", "REGID", strPid), "R1");
+  EXPECT_NE(ReadFile(strPid).find("Desc="), std::string::npos);
+  // Values read back without their outer blanks: a failure text ending in
+  // "; " reads back ending in ";".
+  EXPECT_TRUE(
+      Win().fncWriteProfileString("STATUS_INFO", "Desc", "Tarvex.ini Not Found; ", strPid));
+  EXPECT_EQ(fncReadINI("STATUS_INFO", "Desc", strPid), "Tarvex.ini Not Found;");
+}
+
+// Runs only where the agent's key is absent and the machine hive writable
+// (a test prefix under Wine, an elevated test machine); it removes the key
+// again.
+TEST(Win32Registry, AgentKeyRoundTrip) {
+  RegKey objKey = nullptr;
+  int32_t lngOpen = Win().fncRegOpenAgentKey(&objKey);
+  if (lngOpen == 0) {
+    Win().subRegCloseKey(objKey);
+    GTEST_SKIP() << "the agent's key exists on this machine";
+  }
+  EXPECT_EQ(lngOpen, kErrFileNotFound);
+  EXPECT_EQ(objKey, nullptr);
+  HKEY objWrite = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR", 0, nullptr, 0, KEY_SET_VALUE,
+                      nullptr, &objWrite, nullptr) != ERROR_SUCCESS)
+    GTEST_SKIP() << "the machine hive is not writable";
+  static const char kPath[] = "C:\\Agent";
+  RegSetValueExA(objWrite, "InstallationPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(kPath),
+                 sizeof kPath);
+  RegCloseKey(objWrite);
+
+  ASSERT_EQ(Win().fncRegOpenAgentKey(&objKey), 0);
+  uint32_t lngType = 0, lngSize = 0;
+  EXPECT_EQ(Win().fncRegQueryValue(objKey, "InstallationPath", &lngType, nullptr, &lngSize), 0);
+  EXPECT_EQ(lngType, kRegSz);
+  EXPECT_EQ(lngSize, sizeof kPath);
+  std::string strBuffer(lngSize, '\0');
+  EXPECT_EQ(Win().fncRegQueryValue(objKey, "InstallationPath", &lngType, &strBuffer[0], &lngSize),
+            0);
+  EXPECT_EQ(fncStripNull(strBuffer), "C:\\Agent");
+  EXPECT_EQ(Win().fncRegQueryValue(objKey, "REGID", &lngType, nullptr, &lngSize),
+            kErrFileNotFound);
+  Win().subRegCloseKey(objKey);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR");
+}
+
+TEST(Win32Process, StartsWaitsAndReportsRefusals) {
+  Harness objHarness;
+  uint32_t lngID = Win().fncStartProcess("cmd /c exit 3");
+  ASSERT_NE(lngID, 0u);
+  ProcHandle objProcess = Win().fncOpenProcess(0x1F0FFF, lngID);
+  if (objProcess != nullptr) {  // it may already be gone
+    EXPECT_EQ(Win().fncWaitForProcess(objProcess, 60000), kWaitObject0);
+    uint32_t lngCode = 0;
+    EXPECT_TRUE(Win().fncExitCode(objProcess, &lngCode));
+    EXPECT_EQ(lngCode, 3u);
+    Win().subCloseProcess(objProcess);
+  }
+
+  EXPECT_EQ(RaisedNumber([&] {
+              Win().fncStartProcess("\"" + objHarness.strApp + "\\missing.exe\" -s");
+            }),
+            kErrFileNotFound);
+  WriteFile(objHarness.strApp + "\\setup.exe", "not a program");
+  EXPECT_EQ(RaisedNumber([&] {
+              Win().fncStartProcess("\"" + objHarness.strApp + "\\setup.exe\" /q");
+            }),
+            kErrBadExeFormat);
+}
+
+TEST(Win32Clock, HostTextsAreFilled) {
+  EXPECT_FALSE(Win().fncTimeSeparator().empty());
+  LocalTime objTime{2024, 9, 21, 19, 46, 11};
+  EXPECT_NE(Win().fncShortDate(objTime).find("21"), std::string::npos);
+  EXPECT_NE(Win().fncLongTime(objTime).find("46"), std::string::npos);
+  std::string strFolder = Win().fncAppFolder();
+  ASSERT_FALSE(strFolder.empty());
+  EXPECT_NE(strFolder.back(), '\\');
+  EXPECT_NE(Attributes(strFolder) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+}  // namespace
+}  // namespace tarvex

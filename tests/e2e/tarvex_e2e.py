@@ -1,0 +1,521 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the real program in a sandbox, on either build.
+
+    tarvex_e2e.py posix   build/posix/Tarvex, natively
+    tarvex_e2e.py windows build/windows/Tarvex.exe under Wine (WINEPREFIX must
+                          name an initialised private prefix)
+
+Each case lays out an application folder (the program and its manifest), an
+agent installation folder with PMStatus, and the agent's registry values,
+runs one deployment and compares the whole run log and the status file.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import traceback
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+STAMP = re.compile(r"^(MSG : Application (Started|Stopped) ).+$")
+
+
+def crlf_lines(data):
+    text = data.decode("utf-8", "replace")
+    assert text.endswith("\r\n") or text == "", "log does not end in CR LF: %r" % text[-20:]
+    assert "\n" not in text.replace("\r\n", ""), "bare LF in log"
+    return text.split("\r\n")[:-1]
+
+
+def parse_ini(text):
+    sections, current = {}, None
+    for line in text.replace("\r\n", "\n").split("\n"):
+        line = line.lstrip()
+        if line.startswith("[") and line.rstrip().endswith("]"):
+            line = line.rstrip()
+            current = sections.setdefault(line[1:-1], {})
+        elif "=" in line and current is not None:
+            k, v = line.split("=", 1)
+            current.setdefault(k.strip(), v.lstrip())
+    return sections
+
+
+class Posix:
+    name = "posix"
+    sep = "/"
+
+    def __init__(self):
+        self.exe = os.path.join(ROOT, "build/posix/Tarvex")
+        self.base = "/tmp/tarvex-e2e-posix"
+
+    def native(self, path):
+        return path
+
+    def short(self, path):
+        return path
+
+    def prepare(self, sandbox):
+        self.sandbox = sandbox
+        self.bin = os.path.join(sandbox, "bin")
+        os.makedirs(self.bin)
+        self.regsvr_log = os.path.join(sandbox, "regsvr32.log")
+        with open(os.path.join(self.bin, "Regsvr32"), "w") as f:
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\nexit "${REGSVR_EXIT:-0}"\n'
+                    % self.regsvr_log)
+        os.chmod(os.path.join(self.bin, "Regsvr32"), 0o755)
+        self.regfile = os.path.join(sandbox, "registry.reg")
+        self.env = dict(os.environ, PATH=self.bin + ":" + os.environ.get("PATH", ""),
+                        TARVEX_REGISTRY=self.regfile, LC_ALL="C")
+        self.env.pop("REGSVR_EXIT", None)
+        return "Tarvex"
+
+    def set_registry(self, values):
+        if values is None:
+            if os.path.exists(self.regfile):
+                os.remove(self.regfile)
+            return
+        lines = ["Windows Registry Editor Version 5.00", "",
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMOR]"]
+        for k, v in values.items():
+            if isinstance(v, tuple):
+                lines.append('"%s"=%s' % (k, v[1]))
+            else:
+                lines.append('"%s"="%s"' % (k, v.replace("\\", "\\\\").replace('"', '\\"')))
+        with open(self.regfile, "w") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+
+    def program(self, path, record):
+        """A deployable program that records its arguments."""
+        with open(path, "w") as f:
+            f.write('#!/bin/sh\nfor a in "$@"; do printf "[%%s]" "$a"; done >> "%s"\n'
+                    'echo >> "%s"\n' % (record, record))
+        os.chmod(path, 0o755)
+
+    def library(self, path):
+        with open(path, "wb") as f:
+            f.write(b"library bytes")
+
+    def stored(self, value):
+        return value
+
+    def registered(self):
+        if not os.path.exists(self.regsvr_log):
+            return []
+        with open(self.regsvr_log) as f:
+            return f.read().splitlines()
+
+    def registration_calls(self, target):
+        return ["-s " + target]
+
+    def fail_registration(self):
+        self.env["REGSVR_EXIT"] = "3"
+
+    def run(self, app, args):
+        exe = os.path.join(app, "Tarvex")
+        p = subprocess.run([exe] + args, env=self.env, cwd=self.sandbox, timeout=120,
+                           stdin=subprocess.DEVNULL)
+        return p.returncode
+
+
+class Windows:
+    name = "windows"
+    sep = "\\"
+
+    def __init__(self):
+        self.exe = os.path.join(ROOT, "build/windows/Tarvex.exe")
+        self.helpers = os.path.join(ROOT, "build/wine-helpers")
+        self.base = "/tmp/txe2e"
+        self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        assert "WINEPREFIX" in self.env, "WINEPREFIX not set"
+
+    def native(self, path):
+        return "Z:" + path.replace("/", "\\")
+
+    def short(self, path):
+        return self.native(path)
+
+    def wine(self, *args, check=True):
+        p = subprocess.run(["wine"] + list(args), env=self.env, capture_output=True,
+                           timeout=120, stdin=subprocess.DEVNULL)
+        if check and p.returncode != 0:
+            raise AssertionError("wine %s: %s %s" % (args, p.stdout, p.stderr))
+        return p
+
+    def prepare(self, sandbox):
+        self.sandbox = sandbox
+        self.record = os.path.join(sandbox, "record.txt")
+        self.env["TARVEX_RECORD"] = self.native(self.record)
+        self.env.pop("TARVEX_EXIT_CODE", None)
+        self.env.pop("TARVEX_REGTEST_FAIL", None)
+        self.wine("reg", "delete", "HKLM\\SOFTWARE\\TarvexTest", "/f", "/reg:32", check=False)
+        return "Tarvex.exe"
+
+    def set_registry(self, values):
+        self.wine("reg", "delete", "HKLM\\SOFTWARE\\VELMOR", "/f", "/reg:32", check=False)
+        if values is None:
+            return
+        self.wine("reg", "add", "HKLM\\SOFTWARE\\VELMOR", "/f", "/reg:32")
+        for k, v in values.items():
+            if isinstance(v, tuple):
+                self.wine("reg", "add", "HKLM\\SOFTWARE\\VELMOR", "/v", k, "/t", v[0], "/d",
+                          v[2], "/f", "/reg:32")
+            else:
+                self.wine("reg", "add", "HKLM\\SOFTWARE\\VELMOR", "/v", k, "/t", "REG_SZ",
+                          "/d", v, "/f", "/reg:32")
+
+    def program(self, path, record):
+        shutil.copy(os.path.join(self.helpers, "recorder.exe"), path)
+        self.env["TARVEX_RECORD"] = self.native(record)
+
+    def library(self, path):
+        shutil.copy(os.path.join(self.helpers, "regtest.dll"), path)
+
+    def registered(self):
+        p = self.wine("reg", "query", "HKLM\\SOFTWARE\\TarvexTest", "/v", "Registered",
+                      "/reg:32", check=False)
+        return ["registered"] if p.returncode == 0 and b"Registered" in p.stdout else []
+
+    def registration_calls(self, target):
+        return ["registered"]
+
+    def fail_registration(self):
+        self.env["TARVEX_REGTEST_FAIL"] = "1"
+
+    def run(self, app, args):
+        command = ["wine", os.path.join(app, "Tarvex.exe")] + args
+        if any('"' in a for a in args):
+            # Wine escapes quotes in the arguments it is handed; a batch file
+            # passes the command line as written.
+            bat = os.path.join(self.sandbox, "run.bat")
+            with open(bat, "w") as f:
+                f.write('@"%s" %s\r\n@exit %%ERRORLEVEL%%\r\n'
+                        % (self.native(os.path.join(app, "Tarvex.exe")), " ".join(args)))
+            command = ["wine", "cmd", "/c", self.native(bat)]
+        p = subprocess.run(command, env=self.env, cwd=self.sandbox, capture_output=True,
+                           timeout=300, stdin=subprocess.DEVNULL)
+        return p.returncode
+
+    # Wine's profile writer rewrites the whole file and drops trailing blanks.
+    def stored(self, value):
+        return value.rstrip(" ")
+
+
+class Case:
+    """One sandbox: app/ holds the program, agent/ is the installation folder."""
+
+    count = 0
+
+    def __init__(self, target, name):
+        self.t = target
+        Case.count += 1
+        # Under Wine, names that are valid short names keep the logged paths
+        # free of generated 8.3 forms.
+        if target.name == "windows":
+            name = "c%02d" % Case.count
+        self.dir = os.path.join(target.base, name)
+        if os.path.exists(self.dir):
+            shutil.rmtree(self.dir)
+        os.makedirs(self.dir)
+        exe_name = target.prepare(self.dir)
+        self.app = os.path.join(self.dir, "app")
+        self.agent = os.path.join(self.dir, "agent")
+        os.makedirs(self.app)
+        os.makedirs(os.path.join(self.agent, "PMStatus"))
+        shutil.copy(target.exe, os.path.join(self.app, exe_name))
+        self.registry(InstallationPath=target.native(self.agent), REGID="REG-42")
+
+    # -- layout
+    def registry(self, **values):
+        self.t.set_registry(values)
+
+    def no_registry(self):
+        self.t.set_registry(None)
+
+    def manifest(self, sections):
+        text = ""
+        for name, keys in sections:
+            text += "[%s]\r\n" % name
+            for k, v in keys.items():
+                text += "%s=%s\r\n" % (k, v)
+        self.write("app/Tarvex.INI", text)
+
+    def write(self, rel, data):
+        path = os.path.join(self.dir, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb" if isinstance(data, bytes) else "w") as f:
+            f.write(data)
+        return path
+
+    # -- paths as the program writes them
+    def n(self, rel=""):
+        return self.t.native(os.path.join(self.dir, rel) if rel else self.dir)
+
+    def app_n(self, name=""):
+        return self.t.native(self.app) + (self.t.sep + name if name else "")
+
+    def agent_n(self, rel=""):
+        return self.t.native(self.agent) + self.t.sep + rel
+
+    # -- running and reading
+    def run(self, *args):
+        self.code = self.t.run(self.app, list(args))
+        return self.code
+
+    def log(self):
+        with open(os.path.join(self.app, "Duplix.log"), "rb") as f:
+            lines = crlf_lines(f.read())
+        out = []
+        for line in lines:
+            m = STAMP.match(line)
+            out.append(m.group(1) + "<time>" if m else line)
+        return out
+
+    def status(self, where="agent/PMStatus/Duplix.ini"):
+        path = os.path.join(self.dir, where)
+        with open(path, "rb") as f:
+            data = f.read()
+        return parse_ini(data.decode("utf-8", "replace")).get("STATUS_INFO")
+
+    def exists(self, rel):
+        return os.path.exists(os.path.join(self.dir, rel))
+
+
+def expect(actual, wanted, what="value"):
+    if actual != wanted:
+        raise AssertionError("%s differs:\n  got:  %r\n  want: %r" % (what, actual, wanted))
+
+
+def head(c, pid="4711"):
+    return ["MSG : Application Started <time>", "MSG : CommandLine Parameter Received " + pid,
+            "MSG : Successfully retrieved VELMOR Info. Installation Path - " + c.agent_n("") +
+            " and RegID - REG-42"]
+
+
+def tail(c):
+    pid = c.t.short(c.app) + c.t.sep + "Duplix.ini"
+    return ["MSG : Successfully Copied PID File " + pid + " to " + c.agent_n("PMStatus" + c.t.sep),
+            "MSG : Successfully Deleted PID File " + pid, "MSG : Application Stopped <time>"]
+
+
+# ---------------------------------------------------------------- cases
+
+def case_no_parameter(t):
+    c = Case(t, "noparam")
+    expect(c.run(), 2, "exit code")
+    expect(c.log(), ["MSG : Application Started <time>", "ERR : Invalid CommandLine Parameter ",
+                     "MSG : Application Stopped <time>"], "log")
+    expect(c.exists("app/Duplix.ini"), False, "status file made")
+    c.run('" "', '""')
+    expect(c.log()[1], "ERR : Invalid CommandLine Parameter ", "quotes only")
+    expect(c.code, 2, "exit code")
+
+
+def case_quoted_parameter_and_agent_missing(t):
+    c = Case(t, "agentmissing")
+    c.no_registry()
+    expect(c.run('"12"', "34"), 1, "exit code")
+    expect(c.log(), ["MSG : Application Started <time>",
+                     "MSG : CommandLine Parameter Received 12 34",
+                     "ERR : Unable to locate VELMOR registry entries for Results folder. RetVal - 2",
+                     "MSG : Failed to retrieve VELMOR Info. Installation Path -  and RegID - ",
+                     "MSG : Application Stopped <time>"], "log")
+    expect(c.exists("app/Duplix.ini"), False, "status file made")
+
+
+def case_log_cannot_be_created(t):
+    c = Case(t, "nolog")
+    os.makedirs(os.path.join(c.app, "Duplix.log"))
+    c.manifest([("A", {"FileName": "a.txt", "Duplix": "Y"})])
+    c.write("app/a.txt", "a")
+    expect(c.run("1"), 3, "exit code")
+    expect(c.exists("app/Duplix.ini") or c.exists("agent/a.txt"), False, "work done")
+
+
+def case_second_run_replaces_log(t):
+    c = Case(t, "rerun")
+    c.run("1")
+    c.run()
+    expect(len(c.log()), 3, "lines of the second run")
+
+
+def case_library_success(t):
+    c = Case(t, "library")
+    t.library(os.path.join(c.app, "tool.dll"))
+    c.manifest([("Tool", {"FileName": "tool.dll", "FilePath": "Bin\\", "Duplix": "Y",
+                          "ExecuteFile": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    expect(c.run("4711"), 0, "exit code")
+    target = c.agent_n("Bin" + t.sep + "tool.dll")
+    expect(c.log(), head(c) + [
+        "MSG : Successfully Copied File " + c.app_n("tool.dll") + " to " + c.agent_n("Bin" + t.sep),
+        "MSG : Successfully Executed/Registered File " + target] + tail(c), "log")
+    s = c.status()
+    expect(list(s.keys()), ["REGID", "Desc", "PID", "SysID", "LastRunDateTime",
+                            "NextRunDateTime", "LastRunStatusCode"], "status keys")
+    expect((s["REGID"], s["Desc"], s["PID"], s["SysID"], s["LastRunStatusCode"]),
+           ("REG-42", "", "4711", "", "SUCCESS"), "status values")
+    assert re.match(r"^\d\d/\d\d/\d{4} \d\d.\d\d.\d\d [AP]M$", s["LastRunDateTime"]), s
+    expect(c.exists("app/Duplix.ini"), False, "local status file kept")
+    expect(t.registered(), t.registration_calls(target), "registrations")
+
+
+def case_program_with_parameters(t):
+    c = Case(t, "program")
+    record = os.path.join(c.dir, "record.txt")
+    t.program(os.path.join(c.app, "setup.exe"), record)
+    long_param = "p" * 300
+    c.manifest([("Setup", {"FileName": "setup.exe", "FilePath": "Bin Files\\", "Duplix": "y",
+                           "ExecuteFile": "Y", "Parameters": "/quiet " + long_param})])
+    os.makedirs(os.path.join(c.agent, "Bin Files"))
+    expect(c.run("7"), 0, "exit code")
+    target = c.agent_n("Bin Files" + t.sep + "setup.exe")
+    expect(c.log()[3:5], [
+        "MSG : Successfully Copied File " + c.app_n("setup.exe") + " to " +
+        c.agent_n("Bin Files" + t.sep),
+        "MSG : Successfully Executed/Registered File " + target], "log")
+    with open(record) as f:
+        got = f.read()
+    assert long_param in got and "/quiet" in got, got
+
+
+def case_registry_values(t):
+    c = Case(t, "regvalues")
+    c.no_registry()
+    c.registry(REGID="REG-42")
+    expect(c.run("1"), 1, "exit code")
+    expect(c.log()[2:4], [
+        "ERR : Failed to read Value in Registry key VELMOR InstallationPath . Retval - 2",
+        "MSG : Failed to retrieve VELMOR Info. Installation Path -  and RegID - "], "log")
+    c.registry(InstallationPath=t.native(c.agent), REGID="")
+    expect(c.run("1"), 1, "exit code")
+    expect(c.log()[2:], ["MSG : Failed to retrieve VELMOR Info. Installation Path - " +
+                         c.agent_n("") + " and RegID - ", "MSG : Application Stopped <time>"],
+           "log")
+
+
+def case_no_manifest_and_no_sections(t):
+    c = Case(t, "nomanifest")
+    expect(c.run("1"), 1, "exit code")
+    expect(c.log(), head(c, "1") + [
+        "ERR : File Not Found " + t.short(c.app) + t.sep + "Tarvex.INI"] + tail(c), "log")
+    expect(c.status()["Desc"], t.stored("Tarvex.ini Not Found; "), "Desc")
+    c.write("app/Tarvex.INI", "; nothing here\r\n")
+    expect(c.run("1"), 1, "exit code")
+    expect(c.log()[3], "ERR : File Info Not Found in Tarvex.ini", "log")
+    expect(c.status()["Desc"], t.stored("File Info Not Found in Tarvex.ini; "), "Desc")
+    expect(c.status()["LastRunStatusCode"], "FAILED", "status")
+
+
+def case_second_of_three_fails(t):
+    c = Case(t, "threesections")
+    c.write("app/one.txt", "1")
+    c.write("app/three.txt", "3")
+    c.manifest([("One", {"FileName": "one.txt", "Duplix": "Y"}),
+                ("Two", {"FileName": "two.txt", "Duplix": "Y"}),
+                ("Three", {"FileName": "three.txt", "Duplix": "Y"})])
+    expect(c.run("9"), 1, "exit code")
+    expect(c.log(), head(c, "9") + [
+        "MSG : Successfully Copied File " + c.app_n("one.txt") + " to " + c.agent_n(""),
+        "ERR : File Not Found " + c.app_n("two.txt")] + tail(c), "log")
+    expect(c.status()["Desc"], t.stored(c.app_n("two.txt") + " Not Found; "), "Desc")
+    expect(c.exists("agent/three.txt"), False, "third deployed")
+
+
+def case_flags_and_kinds(t):
+    c = Case(t, "flags")
+    c.write("app/a.txt", "a")
+    c.manifest([("Off", {"FileName": "a.txt", "Duplix": "yes", "ExecuteFile": ""}),
+                ("Text", {"FileName": "a.txt", "Duplix": "y", "ExecuteFile": "Y"})])
+    expect(c.run("5"), 1, "exit code")
+    target = c.agent_n("a.txt")
+    expect(c.log()[3:5], [
+        "MSG : Successfully Copied File " + c.app_n("a.txt") + " to " + c.agent_n(""),
+        "MSG : Failed to Execute/Register File " + target], "log")
+    expect(c.status()["Desc"], t.stored("Failed to Execute/Register File " + target + "; "), "Desc")
+
+
+def case_pmstatus_missing_then_stale_file_reused(t):
+    c = Case(t, "stale")
+    c.manifest([("Off", {"FileName": "x", "Duplix": "N"})])
+    os.rmdir(os.path.join(c.agent, "PMStatus"))
+    expect(c.run("1"), 0, "exit code")
+    log = c.log()
+    pid = t.short(c.app) + t.sep + "Duplix.ini"
+    expect(log[-2], "MSG : Failed to Copy PID File " + pid + " to " + c.agent_n("PMStatus" + t.sep),
+           "log")
+    assert log[-3].startswith("ERR : Function - fncDuplix. Source Path - "), log
+    expect(c.status("app/Duplix.ini")["PID"], "1", "local status")
+    os.makedirs(os.path.join(c.agent, "PMStatus"))
+    expect(c.run("2"), 0, "exit code")
+    expect(c.status()["PID"], "2", "reused status")
+    expect(c.exists("app/Duplix.ini"), False, "local status kept")
+
+
+def case_program_cannot_start(t):
+    c = Case(t, "nostart")
+    c.write("app/broken.exe", "not a program")
+    c.write("app/later.txt", "x")
+    c.manifest([("Broken", {"FileName": "broken.exe", "Duplix": "Y", "ExecuteFile": "Y"}),
+                ("Later", {"FileName": "later.txt", "Duplix": "Y"})])
+    expect(c.run("1"), 1, "exit code")
+    log = c.log()
+    assert log[4].startswith("ERR : Sub - subDuplix FileName - broken.exe "), log
+    expect(c.status()["Desc"], t.stored("Failed to Execute/Register File " +
+           c.agent_n("broken.exe") + "; "), "Desc")
+    expect(c.exists("agent/later.txt"), False, "later entry deployed")
+
+
+def case_failing_registration(t):
+    c = Case(t, "badreg")
+    t.library(os.path.join(c.app, "tool.dll"))
+    t.fail_registration()
+    c.manifest([("Tool", {"FileName": "tool.dll", "Duplix": "Y", "ExecuteFile": "Y"})])
+    expect(c.run("1"), 1, "exit code")
+    target = c.agent_n("tool.dll")
+    expect(c.log()[4], "MSG : Failed to Execute/Register File " + target, "log")
+    expect(c.status()["LastRunStatusCode"], "FAILED", "status")
+
+
+def case_forty_sections(t):
+    c = Case(t, "forty")
+    sections = []
+    for i in range(40):
+        c.write("app/file%02d.txt" % i, str(i))
+        sections.append(("Entry number %02d" % i, {"FileName": "file%02d.txt" % i,
+                                                    "FilePath": "Files\\", "Duplix": "Y"}))
+    os.makedirs(os.path.join(c.agent, "Files"))
+    c.manifest(sections)
+    expect(c.run("40"), 0, "exit code")
+    expect(len(os.listdir(os.path.join(c.agent, "Files"))), 40, "files deployed")
+    expect(len(c.log()), 3 + 40 + 3, "log lines")
+
+
+CASES = [v for k, v in sorted(globals().items()) if k.startswith("case_")]
+
+
+def main():
+    kind = sys.argv[1] if len(sys.argv) > 1 else "posix"
+    only = sys.argv[2:]
+    target = Posix() if kind == "posix" else Windows()
+    if os.path.exists(target.base):
+        shutil.rmtree(target.base)
+    passed = failed = 0
+    for case in CASES:
+        if only and case.__name__[5:] not in only:
+            continue
+        start = time.time()
+        try:
+            case(target)
+            passed += 1
+            print("PASS %-45s %5.1fs" % (case.__name__[5:], time.time() - start))
+        except Exception:
+            failed += 1
+            print("FAIL %s\n%s" % (case.__name__[5:], traceback.format_exc()))
+        sys.stdout.flush()
+    print("e2e %s: %d passed, %d failed" % (kind, passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

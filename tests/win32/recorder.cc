@@ -1,0 +1,50 @@
+// A stand-in for a deployed program: appends its whole command line as one
+// line (CR LF) to the file named by TARVEX_RECORD (default: recorder.log
+// beside the program) and exits with the code in TARVEX_EXIT_CODE (default
+// 0). TARVEX_SLEEP_MS, when set, makes it wait that long before it exits.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string fncEnvironment(const char* pName) {
+  char chrBuffer[32768];
+  DWORD lngLength = GetEnvironmentVariableA(pName, chrBuffer, sizeof chrBuffer);
+  if (lngLength == 0 || lngLength >= sizeof chrBuffer) return "";
+  return std::string(chrBuffer, lngLength);
+}
+
+std::string fncDefaultRecord() {
+  char chrBuffer[32768];
+  DWORD lngLength = GetModuleFileNameA(nullptr, chrBuffer, sizeof chrBuffer);
+  std::string strPath(chrBuffer, lngLength < sizeof chrBuffer ? lngLength : 0);
+  size_t lngSlash = strPath.find_last_of('\\');
+  return (lngSlash == std::string::npos ? std::string(".") : strPath.substr(0, lngSlash)) +
+         "\\recorder.log";
+}
+
+}  // namespace
+
+int main() {
+  std::string strRecord = fncEnvironment("TARVEX_RECORD");
+  if (strRecord.empty()) strRecord = fncDefaultRecord();
+  // Appends in one write, so programs started side by side do not mix lines.
+  HANDLE objFile =
+      CreateFileA(strRecord.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (objFile != INVALID_HANDLE_VALUE) {
+    std::string strLine = std::string(GetCommandLineA()) + "\r\n";
+    DWORD lngWritten = 0;
+    WriteFile(objFile, strLine.data(), static_cast<DWORD>(strLine.size()), &lngWritten, nullptr);
+    CloseHandle(objFile);
+  }
+  std::string strSleep = fncEnvironment("TARVEX_SLEEP_MS");
+  if (!strSleep.empty()) Sleep(static_cast<DWORD>(std::strtoul(strSleep.c_str(), nullptr, 10)));
+  std::string strExit = fncEnvironment("TARVEX_EXIT_CODE");
+  return strExit.empty() ? 0 : static_cast<int>(std::strtol(strExit.c_str(), nullptr, 0));
+}
