@@ -129,7 +129,8 @@ struct Platform {
   // False when the code cannot be read; kStillActive while running.
   bool (*fncExitCode)(ProcHandle objProcess, uint32_t* pCode);
   void (*subCloseProcess)(ProcHandle objProcess);
-  // Reaps started processes that have ended and are not waited for.
+  // At the end of a run: lets go of started processes that were not waited
+  // for (reaps the ended ones on POSIX).
   void (*subReapProcesses)();
 };
 

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -368,6 +369,11 @@ bool fncWriteProfileString(const std::string& strSection, const std::string& str
 
 // ---- Processes
 
+// Each started process's handle is kept until the program opens it to wait
+// (or until the run ends): a process that exits at once stays known, with
+// its exit code, and its ID cannot pass to another process meanwhile.
+std::map<uint32_t, HANDLE> g_started;
+
 uint32_t fncStartProcess(const std::string& strCommandLine) {
   // CreateProcessA may write into the command line it is given.
   std::vector<char> objCommand(strCommandLine.begin(), strCommandLine.end());
@@ -381,12 +387,18 @@ uint32_t fncStartProcess(const std::string& strCommandLine) {
                       &objStartup, &objProcess))
     subRaiseCode(GetLastError());
   CloseHandle(objProcess.hThread);
-  CloseHandle(objProcess.hProcess);
+  g_started[objProcess.dwProcessId] = objProcess.hProcess;
   return objProcess.dwProcessId;
 }
 
 ProcHandle fncOpenProcess(uint32_t lngAccess, uint32_t lngProcessID) {
-  return OpenProcess(lngAccess, FALSE, lngProcessID);
+  HANDLE objHandle = OpenProcess(lngAccess, FALSE, lngProcessID);
+  auto it = g_started.find(lngProcessID);
+  if (it != g_started.end()) {
+    CloseHandle(it->second);
+    g_started.erase(it);
+  }
+  return objHandle;
 }
 
 uint32_t fncWaitForProcess(ProcHandle objProcess, uint32_t lngMilliseconds) {
@@ -404,8 +416,11 @@ void subCloseProcess(ProcHandle objProcess) {
   if (objProcess != nullptr) CloseHandle(static_cast<HANDLE>(objProcess));
 }
 
-// Windows keeps no zombies: an ended child needs nothing from its parent.
-void subReapProcesses() {}
+// Windows keeps no zombies; only the kept handles are let go.
+void subReapProcesses() {
+  for (auto& objEntry : g_started) CloseHandle(objEntry.second);
+  g_started.clear();
+}
 
 }  // namespace
 
