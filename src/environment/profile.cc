@@ -11,7 +11,8 @@ const uint32_t kProfileBufferLimit = 256u << 20;
 
 }  // namespace
 
-// The platform cuts a value to its buffer and answers size - 1; the buffer
+// The platform cuts a value to its buffer and answers size - 1 (size - 2
+// for a quoted value, whose closing quote took the last place); the buffer
 // grows until the whole value fits, so a long Parameters line reaches the
 // program whole.
 std::string fncReadINI(const std::string& strSection, const std::string& strKey,
@@ -23,7 +24,7 @@ std::string fncReadINI(const std::string& strSection, const std::string& strKey,
     for (;;) {
       strBuffer.assign(lngSize, '\0');
       lngCount = Os().fncGetProfileString(strSection, strKey, &strBuffer[0], lngSize, strFile);
-      if (lngCount + 1 < lngSize || lngSize >= kProfileBufferLimit) break;
+      if (lngCount + 2 < lngSize || lngSize >= kProfileBufferLimit) break;
       lngSize *= 2;
     }
     if (lngCount == 0) return "";

@@ -1,0 +1,588 @@
+// Profile (INI) files with the rules and return values of the Win32 calls
+// GetPrivateProfileStringA (empty default), GetPrivateProfileSectionNamesA
+// and WritePrivateProfileStringA.
+//
+// Reading, as the Win32 profile code does it:
+// - A line ends at CR, LF or CR LF. Blanks (TAB, LF, VT, FF, CR, ^Z, space)
+//   around a line, around a name and around a value are dropped; blank lines
+//   are skipped.
+// - A line that starts with '[' and holds a ']' opens a section named by the
+//   text between the '[' and the LAST ']' (blanks trimmed); text after that
+//   ']' is ignored. A '[' line without ']' is an ordinary key line.
+// - Any other line is a key: the name is the text before the first '=', the
+//   value the text after it. A line without '=' is a key without a value,
+//   which reads as missing, and, being found first, hides a later "name=".
+// - Comment lines (';') are keys like any other: they are skipped by nothing
+//   but their odd names; ";x=1" answers a lookup of ";x". '#' is no comment.
+// - Lines before the first section form a nameless section; a lookup of the
+//   section "" finds it (never a later "[]"), and the name list leaves out
+//   every nameless section.
+// - Names compare without regard to ASCII case, after trimming the blanks of
+//   the names asked for. The first of duplicate sections and the first of
+//   duplicate keys answer; the name list shows every section, duplicates too.
+// - A value wholly enclosed in matching quotes (both ' or both ") loses them.
+//   When the buffer is exactly one byte short of the quoted text, the Win32
+//   code still drops the last copied byte, so the result is one byte shorter
+//   than the buffer would allow; this is kept.
+// - A NUL byte ends a name or a value where it stands (the Win32 strings are
+//   C strings), after the line has been split at its '=' and brackets.
+// - A byte-order mark selects the encoding: UTF-8 (mark dropped), UTF-16LE or
+//   UTF-16BE (converted to UTF-8, the code page of this build); without one
+//   the bytes are taken as they are.
+// - A missing file, a folder or a file that cannot be read reads as empty.
+//
+// The parsed form of each file is cached, keyed by path and checked against
+// the file's device, inode, size, modification and change times at every
+// call. A file changed within two seconds of its last reading could change
+// again without a new time on a coarse clock, so it is read again and its
+// bytes compared with the cached ones until a reading comes later than that.
+//
+// Writing edits the file's text rather than rewriting it from the parsed
+// form: an existing key's line is replaced in place, a new key goes after the
+// last non-blank line of its section, a new section goes to the end of the
+// file. Everything else stays byte for byte. New lines end like the file's
+// first line (LF or CR LF; CR LF for a new file). The whole file is then
+// replaced in one step. A value's leading blanks are dropped, as the Win32
+// call does; a value holding CR or LF is written as it is.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/posix_internal.h"
+
+namespace tarvex {
+namespace posix {
+
+namespace {
+
+enum Encoding { kEncAnsi, kEncUtf8, kEncUtf16Le, kEncUtf16Be };
+
+const size_t kNone = static_cast<size_t>(-1);
+
+// One physical line of the text: its content and its one line end.
+struct Line {
+  size_t lngStart;
+  size_t lngEnd;   // end of the content, start of the line end
+  size_t lngNext;  // start of the next line
+};
+
+struct Key {
+  std::string strName;
+  std::string strValue;
+  bool blnHasValue;
+  size_t lngLine;
+};
+
+struct Section {
+  std::string strName;
+  size_t lngHeader;    // line of the header; kNone for the lines before any
+  size_t lngLastLine;  // last non-blank line of the section; kNone when none
+  std::vector<Key> objKeys;
+  std::unordered_map<std::string, size_t> objKeyIndex;  // folded name -> first
+};
+
+struct Profile {
+  Encoding intEncoding = kEncAnsi;
+  std::string strText;  // the file as UTF-8 or raw bytes, without its mark
+  std::vector<Line> objLines;
+  std::vector<Section> objSections;  // [0]: the lines before the first header
+  std::unordered_map<std::string, size_t> objSectionIndex;
+  std::string strNames;  // every named section, each followed by a NUL
+};
+
+bool fncIsBlank(char chr) {
+  unsigned char intByte = static_cast<unsigned char>(chr);
+  return (intByte >= 0x09 && intByte <= 0x0D) || intByte == 0x1A || intByte == 0x20;
+}
+
+std::string fncFold(const std::string& strText) {
+  std::string strOut(strText);
+  for (char& chr : strOut)
+    if (chr >= 'A' && chr <= 'Z') chr = static_cast<char>(chr + ('a' - 'A'));
+  return strOut;
+}
+
+// What a Win32 caller could pass: the text up to its first NUL.
+std::string fncCString(const std::string& strText) { return std::string(strText.c_str()); }
+
+std::string fncTrim(const std::string& strText) {
+  size_t lngStart = 0, lngEnd = strText.size();
+  while (lngStart < lngEnd && fncIsBlank(strText[lngStart])) ++lngStart;
+  while (lngEnd > lngStart && fncIsBlank(strText[lngEnd - 1])) --lngEnd;
+  return strText.substr(lngStart, lngEnd - lngStart);
+}
+
+// ---- encodings
+
+void subAppendUtf8(std::string& strOut, uint32_t lngCode) {
+  if (lngCode < 0x80) {
+    strOut += static_cast<char>(lngCode);
+  } else if (lngCode < 0x800) {
+    strOut += static_cast<char>(0xC0 | (lngCode >> 6));
+    strOut += static_cast<char>(0x80 | (lngCode & 0x3F));
+  } else if (lngCode < 0x10000) {
+    strOut += static_cast<char>(0xE0 | (lngCode >> 12));
+    strOut += static_cast<char>(0x80 | ((lngCode >> 6) & 0x3F));
+    strOut += static_cast<char>(0x80 | (lngCode & 0x3F));
+  } else {
+    strOut += static_cast<char>(0xF0 | (lngCode >> 18));
+    strOut += static_cast<char>(0x80 | ((lngCode >> 12) & 0x3F));
+    strOut += static_cast<char>(0x80 | ((lngCode >> 6) & 0x3F));
+    strOut += static_cast<char>(0x80 | (lngCode & 0x3F));
+  }
+}
+
+// UTF-16 without its mark to UTF-8; a lone surrogate becomes U+FFFD and an
+// odd last byte is dropped.
+std::string fncFromUtf16(const char* pData, size_t lngSize, bool blnBigEndian) {
+  std::string strOut;
+  strOut.reserve(lngSize / 2);
+  size_t lngUnits = lngSize / 2;
+  auto fncUnit = [&](size_t i) -> uint32_t {
+    unsigned char intFirst = static_cast<unsigned char>(pData[2 * i]);
+    unsigned char intSecond = static_cast<unsigned char>(pData[2 * i + 1]);
+    return blnBigEndian ? (intFirst << 8 | intSecond) : (intSecond << 8 | intFirst);
+  };
+  for (size_t i = 0; i < lngUnits; ++i) {
+    uint32_t lngUnit = fncUnit(i);
+    if (lngUnit >= 0xD800 && lngUnit < 0xDC00 && i + 1 < lngUnits) {
+      uint32_t lngLow = fncUnit(i + 1);
+      if (lngLow >= 0xDC00 && lngLow < 0xE000) {
+        subAppendUtf8(strOut, 0x10000 + ((lngUnit - 0xD800) << 10) + (lngLow - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    if (lngUnit >= 0xD800 && lngUnit < 0xE000) lngUnit = 0xFFFD;
+    subAppendUtf8(strOut, lngUnit);
+  }
+  return strOut;
+}
+
+// UTF-8 to UTF-16; a byte that starts no valid sequence becomes U+FFFD.
+std::string fncToUtf16(const std::string& strText, bool blnBigEndian) {
+  std::string strOut;
+  auto subUnit = [&](uint32_t lngUnit) {
+    char chrHigh = static_cast<char>(lngUnit >> 8), chrLow = static_cast<char>(lngUnit & 0xFF);
+    strOut += blnBigEndian ? chrHigh : chrLow;
+    strOut += blnBigEndian ? chrLow : chrHigh;
+  };
+  size_t i = 0;
+  while (i < strText.size()) {
+    unsigned char intLead = static_cast<unsigned char>(strText[i]);
+    uint32_t lngCode = 0xFFFD;
+    size_t lngLength = 1;
+    size_t lngMore = intLead < 0x80         ? 0
+                     : (intLead >> 5) == 6  ? 1
+                     : (intLead >> 4) == 14 ? 2
+                     : (intLead >> 3) == 30 ? 3
+                                            : 9;
+    if (lngMore == 0) {
+      lngCode = intLead;
+    } else if (lngMore < 9 && i + lngMore < strText.size()) {
+      uint32_t lngValue = intLead & (0x3F >> lngMore);
+      bool blnValid = true;
+      for (size_t k = 1; blnValid && k <= lngMore; ++k) {
+        unsigned char intByte = static_cast<unsigned char>(strText[i + k]);
+        if ((intByte & 0xC0) != 0x80) blnValid = false;
+        lngValue = lngValue << 6 | (intByte & 0x3F);
+      }
+      static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+      if (blnValid && lngValue >= kLeast[lngMore] && lngValue <= 0x10FFFF &&
+          !(lngValue >= 0xD800 && lngValue < 0xE000)) {
+        lngCode = lngValue;
+        lngLength = lngMore + 1;
+      }
+    }
+    if (lngCode >= 0x10000) {
+      subUnit(0xD800 + ((lngCode - 0x10000) >> 10));
+      subUnit(0xDC00 + ((lngCode - 0x10000) & 0x3FF));
+    } else {
+      subUnit(lngCode);
+    }
+    i += lngLength;
+  }
+  return strOut;
+}
+
+void subDecode(const std::string& strRaw, Profile& objProfile) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(strRaw.data());
+  if (strRaw.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+    objProfile.intEncoding = kEncUtf8;
+    objProfile.strText = strRaw.substr(3);
+  } else if (strRaw.size() >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+    objProfile.intEncoding = kEncUtf16Le;
+    objProfile.strText = fncFromUtf16(strRaw.data() + 2, strRaw.size() - 2, false);
+  } else if (strRaw.size() >= 2 && p[0] == 0xFE && p[1] == 0xFF) {
+    objProfile.intEncoding = kEncUtf16Be;
+    objProfile.strText = fncFromUtf16(strRaw.data() + 2, strRaw.size() - 2, true);
+  } else {
+    objProfile.intEncoding = kEncAnsi;
+    objProfile.strText = strRaw;
+  }
+}
+
+std::string fncEncode(const Profile& objProfile, const std::string& strText) {
+  switch (objProfile.intEncoding) {
+    case kEncUtf8:
+      return "\xEF\xBB\xBF" + strText;
+    case kEncUtf16Le:
+      return "\xFF\xFE" + fncToUtf16(strText, false);
+    case kEncUtf16Be:
+      return "\xFE\xFF" + fncToUtf16(strText, true);
+    default:
+      return strText;
+  }
+}
+
+// ---- parsing
+
+void subSplitLines(Profile& objProfile) {
+  const std::string& strText = objProfile.strText;
+  size_t lngPos = 0;
+  while (lngPos < strText.size()) {
+    size_t lngEnd = lngPos;
+    while (lngEnd < strText.size() && strText[lngEnd] != '\r' && strText[lngEnd] != '\n') ++lngEnd;
+    size_t lngNext = lngEnd;
+    if (lngNext < strText.size()) {
+      if (strText[lngNext] == '\r' && lngNext + 1 < strText.size() && strText[lngNext + 1] == '\n')
+        lngNext += 2;
+      else
+        lngNext += 1;
+    }
+    objProfile.objLines.push_back(Line{lngPos, lngEnd, lngNext});
+    lngPos = lngNext;
+  }
+}
+
+void subAddSection(Profile& objProfile, const std::string& strName, size_t lngHeader) {
+  Section objSection;
+  objSection.strName = strName;
+  objSection.lngHeader = lngHeader;
+  objSection.lngLastLine = lngHeader;
+  objProfile.objSections.push_back(std::move(objSection));
+  objProfile.objSectionIndex.emplace(fncFold(strName), objProfile.objSections.size() - 1);
+  if (lngHeader != kNone && !strName.empty()) {
+    objProfile.strNames += strName;
+    objProfile.strNames += '\0';
+  }
+}
+
+void subParse(Profile& objProfile) {
+  subSplitLines(objProfile);
+  subAddSection(objProfile, "", kNone);
+  const std::string& strText = objProfile.strText;
+  for (size_t lngIndex = 0; lngIndex < objProfile.objLines.size(); ++lngIndex) {
+    const Line& objLine = objProfile.objLines[lngIndex];
+    size_t lngFrom = objLine.lngStart, lngTo = objLine.lngEnd;
+    while (lngFrom < lngTo && fncIsBlank(strText[lngFrom])) ++lngFrom;
+    while (lngTo > lngFrom && fncIsBlank(strText[lngTo - 1])) --lngTo;
+    if (lngFrom >= lngTo) continue;
+    if (strText[lngFrom] == '[') {
+      size_t lngClose = lngTo;
+      while (lngClose > lngFrom && strText[lngClose - 1] != ']') --lngClose;
+      if (lngClose > lngFrom + 1) {  // a ']' after the '['
+        std::string strName = fncTrim(strText.substr(lngFrom + 1, lngClose - 1 - (lngFrom + 1)));
+        subAddSection(objProfile, fncCString(strName), lngIndex);
+        continue;
+      }
+    }
+    Section& objSection = objProfile.objSections.back();
+    objSection.lngLastLine = lngIndex;
+    Key objKey;
+    objKey.lngLine = lngIndex;
+    size_t lngEqual = lngFrom;
+    while (lngEqual < lngTo && strText[lngEqual] != '=') ++lngEqual;
+    if (lngEqual < lngTo) {
+      size_t lngNameEnd = lngEqual;
+      while (lngNameEnd > lngFrom && fncIsBlank(strText[lngNameEnd - 1])) --lngNameEnd;
+      size_t lngValue = lngEqual + 1;
+      while (lngValue < lngTo && fncIsBlank(strText[lngValue])) ++lngValue;
+      objKey.strName = fncCString(strText.substr(lngFrom, lngNameEnd - lngFrom));
+      objKey.strValue = fncCString(strText.substr(lngValue, lngTo - lngValue));
+      objKey.blnHasValue = true;
+    } else {
+      objKey.strName = fncCString(strText.substr(lngFrom, lngTo - lngFrom));
+      objKey.blnHasValue = false;
+    }
+    objSection.objKeyIndex.emplace(fncFold(objKey.strName), objSection.objKeys.size());
+    objSection.objKeys.push_back(std::move(objKey));
+  }
+}
+
+// ---- files and the cache
+
+enum ReadResult { kReadOk, kReadMissing, kReadFailed };
+
+struct FileId {
+  dev_t lngDevice;
+  ino_t lngInode;
+  off_t lngSize;
+  int64_t lngModified;  // ns
+  int64_t lngChanged;   // ns
+  bool operator==(const FileId& o) const {
+    return lngDevice == o.lngDevice && lngInode == o.lngInode && lngSize == o.lngSize &&
+           lngModified == o.lngModified && lngChanged == o.lngChanged;
+  }
+};
+
+FileId fncFileId(const struct stat& objStat) {
+  return FileId{
+      objStat.st_dev, objStat.st_ino, objStat.st_size,
+      static_cast<int64_t>(objStat.st_mtim.tv_sec) * 1000000000 + objStat.st_mtim.tv_nsec,
+      static_cast<int64_t>(objStat.st_ctim.tv_sec) * 1000000000 + objStat.st_ctim.tv_nsec};
+}
+
+// The whole file; a folder or anything else that is no regular file fails.
+ReadResult fncReadFile(const std::string& strPath, std::string& strData, FileId& objId) {
+  int intFile = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (intFile < 0) return errno == ENOENT || errno == ENOTDIR ? kReadMissing : kReadFailed;
+  struct stat objStat;
+  if (fstat(intFile, &objStat) != 0 || !S_ISREG(objStat.st_mode)) {
+    close(intFile);
+    return kReadFailed;
+  }
+  objId = fncFileId(objStat);
+  strData.clear();
+  try {
+    strData.reserve(static_cast<size_t>(objStat.st_size));
+    char achBuffer[65536];
+    for (;;) {
+      ssize_t lngRead = read(intFile, achBuffer, sizeof achBuffer);
+      if (lngRead < 0 && errno == EINTR) continue;
+      if (lngRead < 0) {
+        close(intFile);
+        return kReadFailed;
+      }
+      if (lngRead == 0) break;
+      strData.append(achBuffer, static_cast<size_t>(lngRead));
+    }
+  } catch (...) {
+    close(intFile);
+    return kReadFailed;
+  }
+  close(intFile);
+  return kReadOk;
+}
+
+struct CacheEntry {
+  FileId objId;
+  std::shared_ptr<const Profile> objProfile;
+};
+
+const size_t kCacheEntries = 16;
+
+std::mutex g_objMutex;
+// Most recently used first.
+std::list<std::pair<std::string, CacheEntry>> g_objCache;
+
+std::shared_ptr<const Profile> fncParse(const std::string& strRaw) {
+  auto objProfile = std::make_shared<Profile>();
+  subDecode(strRaw, *objProfile);
+  subParse(*objProfile);
+  return objProfile;
+}
+
+void subForget(const std::string& strPath) {
+  for (auto it = g_objCache.begin(); it != g_objCache.end(); ++it) {
+    if (it->first == strPath) {
+      g_objCache.erase(it);
+      return;
+    }
+  }
+}
+
+// The parsed file, or null when it is missing or cannot be read. Called
+// with the mutex held.
+std::shared_ptr<const Profile> fncLoad(const std::string& strPath) {
+  struct stat objStat;
+  if (stat(strPath.c_str(), &objStat) != 0 || !S_ISREG(objStat.st_mode)) {
+    subForget(strPath);
+    return nullptr;
+  }
+  FileId objId = fncFileId(objStat);
+  auto itEntry = g_objCache.begin();
+  while (itEntry != g_objCache.end() && itEntry->first != strPath) ++itEntry;
+  // The manifest does not change during a run and the program's own writes
+  // replace the file (a new inode), so an unchanged identity, size and
+  // nanosecond times mean unchanged bytes: no re-read, no re-parse.
+  if (itEntry != g_objCache.end() && itEntry->second.objId == objId) {
+    g_objCache.splice(g_objCache.begin(), g_objCache, itEntry);
+    return itEntry->second.objProfile;
+  }
+  std::string strRaw;
+  if (fncReadFile(strPath, strRaw, objId) != kReadOk) {
+    subForget(strPath);
+    return nullptr;
+  }
+  if (itEntry != g_objCache.end()) g_objCache.erase(itEntry);
+  CacheEntry objEntry{objId, fncParse(strRaw)};
+  g_objCache.emplace_front(strPath, std::move(objEntry));
+  if (g_objCache.size() > kCacheEntries) g_objCache.pop_back();
+  return g_objCache.front().second.objProfile;
+}
+
+const Section* fncFindSection(const Profile& objProfile, const std::string& strSection) {
+  auto it = objProfile.objSectionIndex.find(fncFold(fncTrim(fncCString(strSection))));
+  return it == objProfile.objSectionIndex.end() ? nullptr : &objProfile.objSections[it->second];
+}
+
+const Key* fncFindKey(const Section& objSection, const std::string& strKey) {
+  auto it = objSection.objKeyIndex.find(fncFold(fncTrim(fncCString(strKey))));
+  return it == objSection.objKeyIndex.end() ? nullptr : &objSection.objKeys[it->second];
+}
+
+// Copies a value as the Win32 code does: quotes dropped, cut to the buffer.
+uint32_t fncCopyValue(const std::string& strValue, char* pBuffer, uint32_t lngSize) {
+  const char* pValue = strValue.c_str();
+  size_t lngLength = strValue.size();
+  bool blnQuoted = false;
+  if (lngLength >= 2 && (pValue[0] == '\'' || pValue[0] == '"') &&
+      pValue[lngLength - 1] == pValue[0]) {
+    blnQuoted = true;
+    ++pValue;
+    --lngLength;  // the closing quote is still counted here
+  }
+  size_t lngCopied = lngLength < lngSize - 1 ? lngLength : lngSize - 1;
+  std::memcpy(pBuffer, pValue, lngCopied);
+  if (blnQuoted && lngSize >= lngLength && lngCopied > 0) --lngCopied;
+  pBuffer[lngCopied] = '\0';
+  return static_cast<uint32_t>(lngCopied);
+}
+
+// ---- writing
+
+std::string fncLineEnd(const Profile& objProfile) {
+  for (const Line& objLine : objProfile.objLines) {
+    if (objLine.lngNext == objLine.lngEnd) break;
+    return objProfile.strText[objLine.lngEnd] == '\n' ? "\n" : "\r\n";
+  }
+  return "\r\n";
+}
+
+// The new text, or false when nothing needs to change.
+bool fncEdit(const Profile& objProfile, const std::string& strSection, const std::string& strKey,
+             const std::string& strValue, std::string& strText) {
+  strText = objProfile.strText;
+  std::string strEnd = fncLineEnd(objProfile);
+  const Section* pSection = fncFindSection(objProfile, strSection);
+  std::string strName = fncTrim(fncCString(strKey));
+  if (pSection == nullptr) {
+    if (!strText.empty() && strText.back() != '\n' && strText.back() != '\r') strText += strEnd;
+    strText +=
+        "[" + fncTrim(fncCString(strSection)) + "]" + strEnd + strName + "=" + strValue + strEnd;
+    return true;
+  }
+  const Key* pKey = fncFindKey(*pSection, strKey);
+  if (pKey != nullptr) {
+    if (pKey->blnHasValue && pKey->strValue == strValue) return false;
+    const Line& objLine = objProfile.objLines[pKey->lngLine];
+    strText.replace(objLine.lngStart, objLine.lngEnd - objLine.lngStart,
+                    pKey->strName + "=" + strValue);
+    return true;
+  }
+  std::string strLine = strName + "=" + strValue + strEnd;
+  if (pSection->lngLastLine == kNone) {
+    strText.insert(0, strLine);
+    return true;
+  }
+  const Line& objLast = objProfile.objLines[pSection->lngLastLine];
+  if (objLast.lngNext == objLast.lngEnd) strLine = strEnd + strLine;  // no line end at the end
+  strText.insert(objLast.lngNext, strLine);
+  return true;
+}
+
+}  // namespace
+
+uint32_t fncGetProfileString(const std::string& strSection, const std::string& strKey,
+                             char* pBuffer, uint32_t lngSize, const std::string& strFile) {
+  if (pBuffer == nullptr || lngSize == 0) return 0;
+  try {
+    std::lock_guard<std::mutex> objLock(g_objMutex);
+    std::shared_ptr<const Profile> objProfile = fncLoad(strFile);
+    const Key* pKey = nullptr;
+    if (objProfile) {
+      const Section* pSection = fncFindSection(*objProfile, strSection);
+      if (pSection != nullptr) pKey = fncFindKey(*pSection, strKey);
+    }
+    if (pKey == nullptr || !pKey->blnHasValue) {
+      pBuffer[0] = '\0';
+      return 0;
+    }
+    return fncCopyValue(pKey->strValue, pBuffer, lngSize);
+  } catch (...) {
+    pBuffer[0] = '\0';
+    return 0;
+  }
+}
+
+uint32_t fncGetProfileSectionNames(char* pBuffer, uint32_t lngSize, const std::string& strFile) {
+  if (pBuffer == nullptr || lngSize == 0) return 0;
+  pBuffer[0] = '\0';
+  if (lngSize == 1) return 0;
+  try {
+    std::lock_guard<std::mutex> objLock(g_objMutex);
+    std::shared_ptr<const Profile> objProfile = fncLoad(strFile);
+    if (!objProfile) return 0;
+    const std::string& strNames = objProfile->strNames;
+    // Room for names, each with its NUL, before the final NUL.
+    size_t lngRoom = lngSize - 1;
+    size_t lngPos = 0;
+    while (lngPos < strNames.size()) {
+      size_t lngLength = std::strlen(strNames.c_str() + lngPos) + 1;
+      if (lngLength >= lngRoom) {
+        // The last name is cut so that the list still ends in two NULs.
+        std::memcpy(pBuffer + lngPos, strNames.data() + lngPos, lngRoom - 1);
+        pBuffer[lngPos + lngRoom - 1] = '\0';
+        pBuffer[lngPos + lngRoom] = '\0';
+        return lngSize - 2;
+      }
+      std::memcpy(pBuffer + lngPos, strNames.data() + lngPos, lngLength);
+      lngPos += lngLength;
+      lngRoom -= lngLength;
+    }
+    pBuffer[lngPos] = '\0';
+    return static_cast<uint32_t>(lngPos);
+  } catch (...) {
+    pBuffer[0] = '\0';
+    return 0;
+  }
+}
+
+bool fncWriteProfileString(const std::string& strSection, const std::string& strKey,
+                           const std::string& strValue, const std::string& strFile) {
+  try {
+    std::lock_guard<std::mutex> objLock(g_objMutex);
+    subForget(strFile);
+    std::string strRaw;
+    FileId objId;
+    ReadResult intRead = fncReadFile(strFile, strRaw, objId);
+    if (intRead == kReadFailed) return false;
+    if (intRead == kReadOk) {
+      // A read-only file refuses the write, as its Windows counterpart does.
+      struct stat objStat;
+      if (stat(strFile.c_str(), &objStat) != 0 || (objStat.st_mode & S_IWUSR) == 0) return false;
+    }
+    std::string strNewValue = fncCString(strValue);
+    size_t lngLead = 0;
+    while (lngLead < strNewValue.size() && fncIsBlank(strNewValue[lngLead])) ++lngLead;
+    strNewValue.erase(0, lngLead);
+    std::shared_ptr<const Profile> objProfile = fncParse(strRaw);
+    std::string strText;
+    if (!fncEdit(*objProfile, strSection, strKey, strNewValue, strText)) return true;
+    subReplaceFileContent(strFile, fncEncode(*objProfile, strText));
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace posix
+}  // namespace tarvex
