@@ -41,13 +41,21 @@ def parse_ini(text):
     return sections
 
 
+def unique_base(prefix):
+    """A fresh sandbox root per run; short, so its names are valid 8.3 names."""
+    n = os.getpid() % 1000000
+    while os.path.exists(prefix + "%06d" % n):
+        n = (n + 1) % 1000000
+    return prefix + "%06d" % n
+
+
 class Posix:
     name = "posix"
     sep = "/"
 
     def __init__(self):
         self.exe = os.path.join(ROOT, "build/posix/Tarvex")
-        self.base = "/tmp/tarvex-e2e-posix"
+        self.base = unique_base("/tmp/tarvex-e2e-")
 
     def native(self, path):
         return path
@@ -125,7 +133,7 @@ class Windows:
     def __init__(self):
         self.exe = os.path.join(ROOT, "build/windows/Tarvex.exe")
         self.helpers = os.path.join(ROOT, "build/wine-helpers")
-        self.base = "/tmp/txe2e"
+        self.base = unique_base("/tmp/tx")
         self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         assert "WINEPREFIX" in self.env, "WINEPREFIX not set"
 
@@ -513,6 +521,10 @@ def main():
             failed += 1
             print("FAIL %s\n%s" % (case.__name__[5:], traceback.format_exc()))
         sys.stdout.flush()
+    if not failed:
+        shutil.rmtree(target.base, ignore_errors=True)
+    else:
+        print("sandboxes kept in " + target.base)
     print("e2e %s: %d passed, %d failed" % (kind, passed, failed))
     return 1 if failed else 0
 
