@@ -499,6 +499,30 @@ def case_forty_sections(t):
     expect(len(c.log()), 3 + 40 + 3, "log lines")
 
 
+def case_program_file(t):
+    """Tarvex.exe is a 32-bit GUI program carrying version 5.00."""
+    import struct
+    with open(t.exe, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    expect(data[pe:pe + 4], b"PE\0\0", "PE signature")
+    expect(struct.unpack_from("<H", data, pe + 4)[0], 0x14C, "machine (i386)")
+    expect(struct.unpack_from("<H", data, pe + 24 + 68)[0], 2, "subsystem (Windows GUI)")
+    fixed = data.find(struct.pack("<I", 0xFEEF04BD))
+    assert fixed > 0, "no fixed version information"
+    versions = struct.unpack_from("<IIII", data, fixed + 8)
+    expect(versions, (0x50000, 0, 0x50000, 0), "FILEVERSION and PRODUCTVERSION")
+    for name in ("FileVersion", "ProductVersion"):
+        key = (name + "\0").encode("utf-16-le")
+        at = data.find(key)
+        assert at > 0, name + " missing"
+        at += len(key)
+        at += (4 - at % 4) % 4  # the value is aligned on 32 bits
+        expect(data[at:at + 10].decode("utf-16-le"), "5.00\0", name)
+
+
+case_program_file.only = "windows"
+
 CASES = [v for k, v in sorted(globals().items()) if k.startswith("case_")]
 
 
@@ -511,6 +535,8 @@ def main():
     passed = failed = 0
     for case in CASES:
         if only and case.__name__[5:] not in only:
+            continue
+        if getattr(case, "only", kind) != kind:
             continue
         start = time.time()
         try:
