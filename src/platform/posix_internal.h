@@ -25,6 +25,15 @@ void subReplaceFileContent(const std::string& strPath, const std::string& strCon
 // Maps an errno value onto the error table.
 Error fncErrnoError(int intErrno);
 
+// ---- text_posix.cc
+// ASCII case folding, as profile and registry names compare.
+std::string fncFold(const std::string& strText);
+void subAppendUtf8(std::string& strOut, uint32_t lngCode);
+// UTF-16 (without its mark) to UTF-8 and back; what cannot be converted
+// becomes U+FFFD, an odd last byte is dropped.
+std::string fncFromUtf16(const char* pData, size_t lngSize, bool blnBigEndian);
+std::string fncToUtf16(const std::string& strText, bool blnBigEndian);
+
 // ---- profile_posix.cc: profile files with the Win32 rules.
 uint32_t fncGetProfileString(const std::string& strSection, const std::string& strKey,
                              char* pBuffer, uint32_t lngSize, const std::string& strFile);

@@ -62,13 +62,6 @@ struct KeyData {
 
 typedef std::map<std::string, KeyData> KeyMap;  // folded key path -> values
 
-std::string fncFold(const std::string& strText) {
-  std::string strOut(strText);
-  for (char& chr : strOut)
-    if (chr >= 'A' && chr <= 'Z') chr = static_cast<char>(chr + ('a' - 'A'));
-  return strOut;
-}
-
 bool fncIsBlank(char chr) { return chr == ' ' || chr == '\t'; }
 
 std::string fncTrim(const std::string& strText) {
@@ -78,53 +71,10 @@ std::string fncTrim(const std::string& strText) {
   return strText.substr(lngStart, lngEnd - lngStart);
 }
 
-void subAppendUtf8(std::string& strOut, uint32_t lngCode) {
-  if (lngCode < 0x80) {
-    strOut += static_cast<char>(lngCode);
-  } else if (lngCode < 0x800) {
-    strOut += static_cast<char>(0xC0 | (lngCode >> 6));
-    strOut += static_cast<char>(0x80 | (lngCode & 0x3F));
-  } else if (lngCode < 0x10000) {
-    strOut += static_cast<char>(0xE0 | (lngCode >> 12));
-    strOut += static_cast<char>(0x80 | ((lngCode >> 6) & 0x3F));
-    strOut += static_cast<char>(0x80 | (lngCode & 0x3F));
-  } else {
-    strOut += static_cast<char>(0xF0 | (lngCode >> 18));
-    strOut += static_cast<char>(0x80 | ((lngCode >> 12) & 0x3F));
-    strOut += static_cast<char>(0x80 | ((lngCode >> 6) & 0x3F));
-    strOut += static_cast<char>(0x80 | (lngCode & 0x3F));
-  }
-}
-
-// UTF-16LE to UTF-8; a lone surrogate becomes U+FFFD, an odd last byte is
-// dropped.
-std::string fncFromUtf16Le(const char* pData, size_t lngSize) {
-  std::string strOut;
-  size_t lngUnits = lngSize / 2;
-  auto fncUnit = [&](size_t i) -> uint32_t {
-    return static_cast<unsigned char>(pData[2 * i]) |
-           static_cast<uint32_t>(static_cast<unsigned char>(pData[2 * i + 1])) << 8;
-  };
-  for (size_t i = 0; i < lngUnits; ++i) {
-    uint32_t lngUnit = fncUnit(i);
-    if (lngUnit >= 0xD800 && lngUnit < 0xDC00 && i + 1 < lngUnits) {
-      uint32_t lngLow = fncUnit(i + 1);
-      if (lngLow >= 0xDC00 && lngLow < 0xE000) {
-        subAppendUtf8(strOut, 0x10000 + ((lngUnit - 0xD800) << 10) + (lngLow - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    if (lngUnit >= 0xD800 && lngUnit < 0xE000) lngUnit = 0xFFFD;
-    subAppendUtf8(strOut, lngUnit);
-  }
-  return strOut;
-}
-
 std::string fncDecode(const std::string& strRaw) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(strRaw.data());
   if (strRaw.size() >= 2 && p[0] == 0xFF && p[1] == 0xFE)
-    return fncFromUtf16Le(strRaw.data() + 2, strRaw.size() - 2);
+    return fncFromUtf16(strRaw.data() + 2, strRaw.size() - 2, false);
   if (strRaw.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) return strRaw.substr(3);
   return strRaw;
 }
@@ -234,7 +184,7 @@ bool fncParseData(const std::string& strText, bool blnUnicodeFile, Value& objVal
   if (!fncHexList(strText.substr(lngColon + 1), strBytes)) return false;
   // Text types of a version 5.00 file hold UTF-16LE; the A call converts them.
   if (blnUnicodeFile && (lngType == kRegSz || lngType == kRegExpandSz || lngType == 7))
-    strBytes = fncFromUtf16Le(strBytes.data(), strBytes.size());
+    strBytes = fncFromUtf16(strBytes.data(), strBytes.size(), false);
   objValue.lngType = lngType;
   objValue.strData = strBytes;
   return true;
