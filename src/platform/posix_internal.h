@@ -33,6 +33,8 @@ void subAppendUtf8(std::string& strOut, uint32_t lngCode);
 // becomes U+FFFD, an odd last byte is dropped.
 std::string fncFromUtf16(const char* pData, size_t lngSize, bool blnBigEndian);
 std::string fncToUtf16(const std::string& strText, bool blnBigEndian);
+// Appends everything left in an open file; false on a read error.
+bool fncReadAll(int intFile, std::string& strData);
 
 // ---- profile_posix.cc: profile files with the Win32 rules.
 uint32_t fncGetProfileString(const std::string& strSection, const std::string& strKey,

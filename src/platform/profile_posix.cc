@@ -253,25 +253,9 @@ ReadResult fncReadFile(const std::string& strPath, std::string& strData, FileId&
   }
   objId = fncFileId(objStat);
   strData.clear();
-  try {
-    strData.reserve(static_cast<size_t>(objStat.st_size));
-    char achBuffer[65536];
-    for (;;) {
-      ssize_t lngRead = read(intFile, achBuffer, sizeof achBuffer);
-      if (lngRead < 0 && errno == EINTR) continue;
-      if (lngRead < 0) {
-        close(intFile);
-        return kReadFailed;
-      }
-      if (lngRead == 0) break;
-      strData.append(achBuffer, static_cast<size_t>(lngRead));
-    }
-  } catch (...) {
-    close(intFile);
-    return kReadFailed;
-  }
+  bool blnRead = fncReadAll(intFile, strData);
   close(intFile);
-  return kReadOk;
+  return blnRead ? kReadOk : kReadFailed;
 }
 
 struct CacheEntry {

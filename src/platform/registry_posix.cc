@@ -288,19 +288,9 @@ int32_t fncReadRegistry(const std::string& strPath, std::string& strData) {
     close(intFile);
     return kCodeAccessDenied;
   }
-  char achBuffer[65536];
-  for (;;) {
-    ssize_t lngRead = read(intFile, achBuffer, sizeof achBuffer);
-    if (lngRead < 0 && errno == EINTR) continue;
-    if (lngRead < 0) {
-      close(intFile);
-      return kCodeAccessDenied;
-    }
-    if (lngRead == 0) break;
-    strData.append(achBuffer, static_cast<size_t>(lngRead));
-  }
+  bool blnRead = fncReadAll(intFile, strData);
   close(intFile);
-  return kCodeSuccess;
+  return blnRead ? kCodeSuccess : kCodeAccessDenied;
 }
 
 }  // namespace

@@ -1,4 +1,9 @@
-// Text helpers shared by the POSIX profile and registry-file readers.
+// Reading and text helpers shared by the POSIX profile and registry-file
+// readers.
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "platform/posix_internal.h"
 
 namespace tarvex {
@@ -100,6 +105,21 @@ std::string fncToUtf16(const std::string& strText, bool blnBigEndian) {
     i += lngLength;
   }
   return strOut;
+}
+
+bool fncReadAll(int intFile, std::string& strData) {
+  try {
+    char achBuffer[65536];
+    for (;;) {
+      ssize_t lngRead = read(intFile, achBuffer, sizeof achBuffer);
+      if (lngRead < 0 && errno == EINTR) continue;
+      if (lngRead < 0) return false;
+      if (lngRead == 0) return true;
+      strData.append(achBuffer, static_cast<size_t>(lngRead));
+    }
+  } catch (...) {
+    return false;  // out of memory: as good as unreadable
+  }
 }
 
 }  // namespace posix
