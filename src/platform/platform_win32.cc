@@ -261,11 +261,15 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
   // The new bytes go to a temporary file beside the target and replace it
   // in one rename, so a failure or a kill never leaves half a file behind.
   const std::string strTemporary = strTarget + ".tarvex.tmp";
-  subDiscard(strTemporary);
+  // CopyFileA overwrites a temporary file left by a killed run; only one it
+  // cannot overwrite (read-only, hidden) is removed first, on a second try.
   if (!CopyFileA(strSource.c_str(), strTemporary.c_str(), FALSE)) {
-    DWORD lngCode = GetLastError();
     subDiscard(strTemporary);
-    subRaiseCode(lngCode);
+    if (!CopyFileA(strSource.c_str(), strTemporary.c_str(), FALSE)) {
+      DWORD lngCode = GetLastError();
+      subDiscard(strTemporary);
+      subRaiseCode(lngCode);
+    }
   }
   if (!MoveFileExA(strTemporary.c_str(), strTarget.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -33,9 +33,8 @@
 //
 // The parsed form of each file is cached, keyed by path and checked against
 // the file's device, inode, size, modification and change times at every
-// call. A file changed within two seconds of its last reading could change
-// again without a new time on a coarse clock, so it is read again and its
-// bytes compared with the cached ones until a reading comes later than that.
+// call; while they are unchanged the file is neither read nor parsed again,
+// so a run's reads cost the same per entry however long the manifest.
 //
 // Writing edits the file's text rather than rewriting it from the parsed
 // form: an existing key's line is replaced in place, a new key goes after the
@@ -84,8 +83,7 @@ struct Section {
   std::string strName;
   size_t lngHeader;    // line of the header; kNone for the lines before any
   size_t lngLastLine;  // last non-blank line of the section; kNone when none
-  std::vector<Key> objKeys;
-  std::unordered_map<std::string, size_t> objKeyIndex;  // folded name -> first
+  std::vector<Key> objKeys;  // a handful: searched in order, first match wins
 };
 
 struct Profile {
@@ -214,9 +212,12 @@ void subParse(Profile& objProfile) {
       objKey.strName = fncCString(strText.substr(lngFrom, lngTo - lngFrom));
       objKey.blnHasValue = false;
     }
-    objSection.objKeyIndex.emplace(fncFold(objKey.strName), objSection.objKeys.size());
     objSection.objKeys.push_back(std::move(objKey));
   }
+  // The parsed manifest stays cached for the run: no spare capacity.
+  objProfile.objSections.shrink_to_fit();
+  for (Section& objSection : objProfile.objSections) objSection.objKeys.shrink_to_fit();
+  objProfile.objLines.shrink_to_fit();
 }
 
 // ---- files and the cache
@@ -321,8 +322,18 @@ const Section* fncFindSection(const Profile& objProfile, const std::string& strS
 }
 
 const Key* fncFindKey(const Section& objSection, const std::string& strKey) {
-  auto it = objSection.objKeyIndex.find(fncFold(fncTrim(fncCString(strKey))));
-  return it == objSection.objKeyIndex.end() ? nullptr : &objSection.objKeys[it->second];
+  const std::string strProbe = fncFold(fncTrim(fncCString(strKey)));
+  for (const Key& objKey : objSection.objKeys) {
+    if (objKey.strName.size() != strProbe.size()) continue;
+    size_t i = 0;
+    while (i < strProbe.size() &&
+           (objKey.strName[i] >= 'A' && objKey.strName[i] <= 'Z'
+                ? static_cast<char>(objKey.strName[i] + ('a' - 'A'))
+                : objKey.strName[i]) == strProbe[i])
+      ++i;
+    if (i == strProbe.size()) return &objKey;
+  }
+  return nullptr;
 }
 
 // Copies a value as the Win32 code does: quotes dropped, cut to the buffer.
