@@ -88,21 +88,53 @@ TEST_F(MainRun, LogThatCannotBeCreatedEndsTheRunAtOnce) {
   EXPECT_TRUE(objHarness.objLog.empty());
 }
 
-TEST_F(MainRun, ErrorInTheRunSequenceIsTrappedWithoutStopLine) {
-  g_commandLine = "7";
-  objHarness.objTable.fncRegOpenAgentKey = [](RegKey* pKey) -> int32_t {
+// The agent is installed in the sandbox's root folder.
+void subFakeAgent(Platform& objTable) {
+  objTable.fncRegOpenAgentKey = [](RegKey* pKey) -> int32_t {
     *pKey = nullptr;
     return 0;
   };
-  objHarness.objTable.fncRegQueryValue = [](RegKey, const std::string& strName, uint32_t* pType,
-                                            char* pData, uint32_t* pSize) -> int32_t {
+  objTable.fncRegQueryValue = [](RegKey, const std::string& strName, uint32_t* pType,
+                                 char* pData, uint32_t* pSize) -> int32_t {
     std::string strValue = strName == "REGID" ? "R1" : Harness::Current()->strRoot;
     *pType = kRegSz;
     if (pData != nullptr) strValue.copy(pData, *pSize);
     *pSize = static_cast<uint32_t>(strValue.size() + 1);
     return 0;
   };
-  objHarness.objTable.subRegCloseKey = [](RegKey) {};
+  objTable.subRegCloseKey = [](RegKey) {};
+}
+
+TEST_F(MainRun, AManifestValueThatCannotBeReadFailsItsEntry) {
+  g_commandLine = "7";
+  subFakeAgent(objHarness.objTable);
+  objHarness.objTable.fncGetProfileString = [](const std::string& strSection,
+                                               const std::string& strKey, char* pBuffer,
+                                               uint32_t lngSize,
+                                               const std::string& strFile) -> uint32_t {
+    if (strKey == "FilePath") throw std::bad_alloc();
+    return NativePlatform().fncGetProfileString(strSection, strKey, pBuffer, lngSize, strFile);
+  };
+  objHarness.Install();
+  const std::string strSep = testing::Sep();
+  testing::MakeDir(objHarness.strRoot + strSep + "Sub");
+  testing::MakeDir(objHarness.strRoot + strSep + "PMStatus");
+  testing::WriteFile(objHarness.strApp + strSep + "a.txt", "a");
+  testing::WriteFile(objHarness.strApp + strSep + "Tarvex.INI",
+                     "[A]\r\nFileName=a.txt\r\nFilePath=Sub\\\r\nDuplix=Y\r\n");
+  EXPECT_EQ(kExitFailed, Main());
+  EXPECT_EQ("ERR : Function - fncReadINI 8 Out of memory", objHarness.objLog[3]);
+  // Not deployed into the installation folder for want of its FilePath.
+  EXPECT_FALSE(testing::Exists(objHarness.strRoot + strSep + "a.txt"));
+  std::string strStatus = testing::ReadFile(objHarness.strRoot + strSep + "PMStatus" + strSep +
+                                            "Duplix.ini");
+  EXPECT_NE(std::string::npos, strStatus.find("LastRunStatusCode=FAILED"));
+  EXPECT_NE(std::string::npos, strStatus.find("Desc=Failed to read FilePath of A in "));
+}
+
+TEST_F(MainRun, ErrorInTheRunSequenceIsTrappedWithoutStopLine) {
+  g_commandLine = "7";
+  subFakeAgent(objHarness.objTable);
   objHarness.objTable.fncGetProfileSectionNames = [](char*, uint32_t,
                                                      const std::string&) -> uint32_t {
     throw std::bad_alloc();

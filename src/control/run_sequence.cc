@@ -53,6 +53,7 @@ int fncRunSequence() {
       bool blnCopy = fncFlag(fncReadINI(strSection, "Duplix", strManifest));
       bool blnExecute = fncFlag(fncReadINI(strSection, "ExecuteFile", strManifest));
       std::string strParameters = fncReadINI(strSection, "Parameters", strManifest);
+      if (g_run.blnFailed) continue;  // a value could not be read
       subDuplix(strFileName, strFilePath, blnCopy, blnExecute, strParameters);
     }
   }

@@ -31,6 +31,9 @@ std::string fncReadINI(const std::string& strSection, const std::string& strKey,
     return strBuffer.substr(0, lngCount);
   } catch (...) {
     subWriteLog("ERR : Function - fncReadINI" + fncErrorSuffix(fncTrappedError()));
+    // An unread value is not an empty one: deploying on it could put a file
+    // in the wrong place, or skip it, and still report success.
+    subRecordFailure("Failed to read " + strKey + " of " + strSection + " in " + strFile + "; ");
     return "";
   }
 }

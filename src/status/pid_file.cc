@@ -41,6 +41,9 @@ bool fncCreatePIDFile(const std::string& strPID) {
     subWriteStatus("SysID", "");
     subWriteStatus("LastRunDateTime", strLastRun);
     subWriteStatus("NextRunDateTime", strNextRun);
+    // A file left by an earlier run must not go on saying SUCCESS for this
+    // one should it end before its final status.
+    subWriteStatus("LastRunStatusCode", "");
     return true;
   } catch (...) {
     subWriteLog("ERR : Function - fncCreatePIDFile" + fncErrorSuffix(fncTrappedError()));

@@ -88,6 +88,14 @@ TEST_F(StatusFile, FailedRunRecordsItsFragmentAndAMissingFolderKeepsTheFile) {
   EXPECT_TRUE(Exists(g_run.strPIDFilePath));
 }
 
+TEST_F(StatusFile, AStaleFileNoLongerSaysSuccessOnceARunStarts) {
+  testing::WriteFile(g_run.strPIDFilePath,
+                     "[STATUS_INFO]\r\nREGID=R-17\r\nPID=1\r\nLastRunStatusCode=SUCCESS\r\n");
+  EXPECT_TRUE(fncCreatePIDFile("2"));
+  EXPECT_EQ("", Value("LastRunStatusCode", g_run.strPIDFilePath));
+  EXPECT_EQ("2", Value("PID", g_run.strPIDFilePath));
+}
+
 TEST_F(StatusFile, CreateFailureIsTrappedAndLogged) {
   objHarness.objTable.fncWriteProfileString = [](const std::string&, const std::string&,
                                                  const std::string&, const std::string&) -> bool {
