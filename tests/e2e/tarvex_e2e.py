@@ -54,7 +54,7 @@ class Posix:
     sep = "/"
 
     def __init__(self):
-        self.exe = os.path.join(ROOT, "build/posix/Tarvex")
+        self.exe = os.environ.get("TARVEX_E2E_EXE") or os.path.join(ROOT, "build/posix/Tarvex")
         self.base = unique_base("/tmp/tarvex-e2e-")
 
     def native(self, path):
