@@ -112,11 +112,12 @@ std::string fncTrim(const std::string& strText) {
 
 // ---- encodings
 
-void subDecode(const std::string& strRaw, Profile& objProfile) {
+void subDecode(std::string&& strRaw, Profile& objProfile) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(strRaw.data());
   if (strRaw.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
     objProfile.intEncoding = kEncUtf8;
-    objProfile.strText = strRaw.substr(3);
+    strRaw.erase(0, 3);
+    objProfile.strText = std::move(strRaw);
   } else if (strRaw.size() >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
     objProfile.intEncoding = kEncUtf16Le;
     objProfile.strText = fncFromUtf16(strRaw.data() + 2, strRaw.size() - 2, false);
@@ -125,7 +126,7 @@ void subDecode(const std::string& strRaw, Profile& objProfile) {
     objProfile.strText = fncFromUtf16(strRaw.data() + 2, strRaw.size() - 2, true);
   } else {
     objProfile.intEncoding = kEncAnsi;
-    objProfile.strText = strRaw;
+    objProfile.strText = std::move(strRaw);
   }
 }
 
@@ -254,6 +255,12 @@ ReadResult fncReadFile(const std::string& strPath, std::string& strData, FileId&
   }
   objId = fncFileId(objStat);
   strData.clear();
+  try {
+    strData.reserve(static_cast<size_t>(objStat.st_size));
+  } catch (...) {
+    close(intFile);
+    return kReadFailed;
+  }
   bool blnRead = fncReadAll(intFile, strData);
   close(intFile);
   return blnRead ? kReadOk : kReadFailed;
@@ -270,9 +277,10 @@ std::mutex g_objMutex;
 // Most recently used first.
 std::list<std::pair<std::string, CacheEntry>> g_objCache;
 
-std::shared_ptr<const Profile> fncParse(const std::string& strRaw) {
+// Takes the raw bytes over: the cached form keeps no second copy.
+std::shared_ptr<const Profile> fncParse(std::string&& strRaw) {
   auto objProfile = std::make_shared<Profile>();
-  subDecode(strRaw, *objProfile);
+  subDecode(std::move(strRaw), *objProfile);
   subParse(*objProfile);
   return objProfile;
 }
@@ -310,7 +318,7 @@ std::shared_ptr<const Profile> fncLoad(const std::string& strPath) {
     return nullptr;
   }
   if (itEntry != g_objCache.end()) g_objCache.erase(itEntry);
-  CacheEntry objEntry{objId, fncParse(strRaw)};
+  CacheEntry objEntry{objId, fncParse(std::move(strRaw))};
   g_objCache.emplace_front(strPath, std::move(objEntry));
   if (g_objCache.size() > kCacheEntries) g_objCache.pop_back();
   return g_objCache.front().second.objProfile;
@@ -471,7 +479,7 @@ bool fncWriteProfileString(const std::string& strSection, const std::string& str
     size_t lngLead = 0;
     while (lngLead < strNewValue.size() && fncIsBlank(strNewValue[lngLead])) ++lngLead;
     strNewValue.erase(0, lngLead);
-    std::shared_ptr<const Profile> objProfile = fncParse(strRaw);
+    std::shared_ptr<const Profile> objProfile = fncParse(std::move(strRaw));
     std::string strText;
     if (!fncEdit(*objProfile, strSection, strKey, strNewValue, strText)) return true;
     subReplaceFileContent(strFile, fncEncode(*objProfile, strText));
