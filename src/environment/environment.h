@@ -28,6 +28,9 @@ std::string fncReadINI(const std::string& strSection, const std::string& strKey,
 std::vector<std::string> fncGetSectionNames(const std::string& strFile);
 void subWriteINI(const std::string& strSection, const std::string& strKey,
                  const std::string& strValue, const std::string& strFile);
+// As subWriteINI, with the platform's answer: false when the write failed.
+bool fncWriteINI(const std::string& strSection, const std::string& strKey,
+                 const std::string& strValue, const std::string& strFile);
 
 }  // namespace tarvex
 

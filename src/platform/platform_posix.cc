@@ -14,6 +14,7 @@
 #endif
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -131,24 +132,63 @@ std::string fncNameOf(const std::string& strPath) {
   return lngSlash == std::string::npos ? strPath : strPath.substr(lngSlash + 1);
 }
 
-// The temporary file that a copy or a rewrite fills before it replaces its
-// target. One fixed name per target: a file left by a killed run is
-// replaced by the next copy of the same target.
-std::string fncTemporaryName(const std::string& strTarget) {
-  std::string strFolder = fncFolderOf(strTarget);
-  return (strFolder == "/" ? "" : strFolder) + "/." + fncNameOf(strTarget) + ".tarvex.tmp";
+// The name of the temporary file that a copy or a rewrite fills before it
+// replaces its target: ".NAME.tarvex.tmp", one fixed name per target, so a
+// file left by a killed run is replaced by the next copy of the same
+// target. A name too long to take the additions within a folder entry
+// (NAME_MAX) is cut and given a hash of the whole name instead.
+std::string fncTemporaryLeaf(const std::string& strName) {
+  const size_t lngLimit = NAME_MAX;
+  std::string strLeaf = "." + strName + ".tarvex.tmp";
+  if (strLeaf.size() <= lngLimit) return strLeaf;
+  uint32_t lngHash = 2166136261u;  // FNV-1a
+  for (unsigned char chr : strName) lngHash = (lngHash ^ chr) * 16777619u;
+  char chrHash[16];
+  std::snprintf(chrHash, sizeof chrHash, "~%08x", static_cast<unsigned>(lngHash));
+  return "." + strName.substr(0, lngLimit - 1 - 9 - 11) + chrHash + ".tarvex.tmp";
 }
 
-// Opens the temporary file for a target; a missing folder is "path not
-// found", as on Windows.
-int fncOpenTemporary(const std::string& strTemporary, mode_t lngMode) {
-  unlink(strTemporary.c_str());
-  int intFile = open(strTemporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, lngMode);
-  if (intFile < 0) {
+// A target's folder, held open, with the names of the target and its
+// temporary file in it. Working relative to the folder keeps every path
+// within the limit that the target's own path keeps (PATH_MAX).
+struct Destination {
+  int intFolder = -1;
+  std::string strName;
+  std::string strTemporary;
+  Destination() = default;
+  Destination(const Destination&) = delete;
+  Destination& operator=(const Destination&) = delete;
+  ~Destination() {
+    if (intFolder >= 0) close(intFolder);
+  }
+};
+
+// Opens the folder of a target; a missing folder is "path not found", as
+// on Windows.
+void subOpenDestination(const std::string& strTarget, Destination& objOut) {
+#if defined(O_PATH)
+  // A folder the program may write but not list is still a folder to copy into.
+  const int intFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+  const int intFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  objOut.intFolder = open(fncFolderOf(strTarget).c_str(), intFlags);
+  if (objOut.intFolder < 0) {
     int intErrno = errno;
     if (intErrno == ENOENT || intErrno == ENOTDIR) subRaise(kErrPathNotFound, fncErrorText(kErrPathNotFound));
     subRaiseErrno(intErrno);
   }
+  objOut.strName = fncNameOf(strTarget);
+  objOut.strTemporary = fncTemporaryLeaf(objOut.strName);
+}
+
+// Creates the temporary file afresh.
+int fncOpenTemporary(const Destination& objDestination, mode_t lngMode) {
+  const char* strTemporary = objDestination.strTemporary.c_str();
+  unlinkat(objDestination.intFolder, strTemporary, 0);
+  int intFile = openat(objDestination.intFolder, strTemporary,
+                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, lngMode);
+  if (intFile < 0) subRaiseErrno(errno);
   return intFile;
 }
 
@@ -210,19 +250,25 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
     subRaiseErrno(intErrno);
   }
 
+  Destination objDestination;
+  try {
+    subOpenDestination(strTarget, objDestination);
+  } catch (...) {
+    close(intFrom);
+    throw;
+  }
   // rename() would replace a read-only target; Windows refuses to.
   struct stat objTarget;
-  if (stat(strTarget.c_str(), &objTarget) == 0) {
+  if (fstatat(objDestination.intFolder, objDestination.strName.c_str(), &objTarget, 0) == 0) {
     if (S_ISDIR(objTarget.st_mode) || (objTarget.st_mode & S_IWUSR) == 0) {
       close(intFrom);
       subRaise(kErrAccessDenied, fncErrorText(kErrAccessDenied));
     }
   }
 
-  std::string strTemporary = fncTemporaryName(strTarget);
   int intTo;
   try {
-    intTo = fncOpenTemporary(strTemporary, 0600);
+    intTo = fncOpenTemporary(objDestination, 0600);
   } catch (...) {
     close(intFrom);
     throw;
@@ -239,12 +285,13 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
     intErrno = errno;
   }
   close(intFrom);
-  if (blnCopied && rename(strTemporary.c_str(), strTarget.c_str()) != 0) {
+  if (blnCopied && renameat(objDestination.intFolder, objDestination.strTemporary.c_str(),
+                            objDestination.intFolder, objDestination.strName.c_str()) != 0) {
     blnCopied = false;
     intErrno = errno;
   }
   if (!blnCopied) {
-    unlink(strTemporary.c_str());
+    unlinkat(objDestination.intFolder, objDestination.strTemporary.c_str(), 0);
     subRaiseErrno(intErrno);
   }
 }
@@ -461,17 +508,22 @@ Error fncErrnoError(int intErrno) {
     case ENAMETOOLONG: lngNumber = kErrPathTooLong; break;
     case EISDIR: lngNumber = kErrIsFolder; break;
     case EIO: lngNumber = kErrIoError; break;
+    // An argument list beyond the system's limit, as Windows reports a
+    // command line beyond its own.
+    case E2BIG: lngNumber = kErrPathTooLong; break;
     default: lngNumber = kErrInternal; break;
   }
   return Error{lngNumber, fncErrorText(lngNumber)};
 }
 
 void subReplaceFileContent(const std::string& strPath, const std::string& strContent) {
+  Destination objDestination;
+  subOpenDestination(strPath, objDestination);
   struct stat objOld;
   mode_t lngMode = 0644;
-  if (stat(strPath.c_str(), &objOld) == 0) lngMode = objOld.st_mode & 07777;
-  std::string strTemporary = fncTemporaryName(strPath);
-  int intFile = fncOpenTemporary(strTemporary, 0600);
+  if (fstatat(objDestination.intFolder, objDestination.strName.c_str(), &objOld, 0) == 0)
+    lngMode = objOld.st_mode & 07777;
+  int intFile = fncOpenTemporary(objDestination, 0600);
   bool blnDone = fncWriteAll(intFile, strContent.data(), strContent.size());
   int intErrno = errno;
   if (blnDone && fchmod(intFile, lngMode) != 0) {
@@ -482,12 +534,13 @@ void subReplaceFileContent(const std::string& strPath, const std::string& strCon
     blnDone = false;
     intErrno = errno;
   }
-  if (blnDone && rename(strTemporary.c_str(), strPath.c_str()) != 0) {
+  if (blnDone && renameat(objDestination.intFolder, objDestination.strTemporary.c_str(),
+                          objDestination.intFolder, objDestination.strName.c_str()) != 0) {
     blnDone = false;
     intErrno = errno;
   }
   if (!blnDone) {
-    unlink(strTemporary.c_str());
+    unlinkat(objDestination.intFolder, objDestination.strTemporary.c_str(), 0);
     subRaiseErrno(intErrno);
   }
 }

@@ -229,10 +229,42 @@ void subDiscard(const std::string& strPath) {
   DeleteFileA(strPath.c_str());
 }
 
+// The name of a file as it is stored (its long name), also when the path
+// gives its short (8.3) form; the path's own last part when there is none.
+std::string fncStoredNamePart(const std::string& strPath) {
+  char chrBuffer[MAX_PATH * 4] = {};
+  DWORD lngLength = GetLongPathNameA(strPath.c_str(), chrBuffer, sizeof chrBuffer);
+  if (lngLength == 0 || lngLength >= sizeof chrBuffer) return fncFileNamePart(strPath);
+  return fncFileNamePart(std::string(chrBuffer, lngLength));
+}
+
+// The temporary file beside a target: "NAME.tarvex.tmp", one fixed name per
+// target, so a file left by a killed run is replaced by the next copy.
+// Where that name would pass MAX_PATH, a target at the limit could neither
+// be replaced nor its temporary removed: the name is then a hash of the
+// target's name, in the folder's short form.
+std::string fncTemporaryPath(const std::string& strTarget) {
+  std::string strTemporary = strTarget + ".tarvex.tmp";
+  if (strTemporary.size() < MAX_PATH) return strTemporary;
+  size_t lngSlash = strTarget.find_last_of("\\/");
+  std::string strFolder = lngSlash == std::string::npos ? "." : strTarget.substr(0, lngSlash);
+  std::string strName = strTarget.substr(lngSlash == std::string::npos ? 0 : lngSlash + 1);
+  char chrShort[MAX_PATH] = {};
+  DWORD lngLength = GetShortPathNameA(strFolder.c_str(), chrShort, MAX_PATH);
+  if (lngLength > 0 && lngLength < MAX_PATH) strFolder.assign(chrShort, lngLength);
+  uint32_t lngHash = 2166136261u;  // FNV-1a
+  for (unsigned char chr : strName) lngHash = (lngHash ^ chr) * 16777619u;
+  char chrName[32];
+  std::snprintf(chrName, sizeof chrName, "~%08X.tarvex.tmp", static_cast<unsigned>(lngHash));
+  return strFolder + "\\" + chrName;
+}
+
 void subCopyFile(const std::string& strSource, const std::string& strDestination) {
   std::string strTarget = strDestination;
+  // The caller hands over short forms: the copy still takes the source's
+  // own name, not its 8.3 alias.
   if (!strTarget.empty() && (strTarget.back() == '\\' || strTarget.back() == '/'))
-    strTarget += fncFileNamePart(strSource);
+    strTarget += fncStoredNamePart(strSource);
 
   DWORD lngSource = GetFileAttributesA(strSource.c_str());
   if (lngSource == INVALID_FILE_ATTRIBUTES) {
@@ -260,7 +292,7 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
 
   // The new bytes go to a temporary file beside the target and replace it
   // in one rename, so a failure or a kill never leaves half a file behind.
-  const std::string strTemporary = strTarget + ".tarvex.tmp";
+  const std::string strTemporary = fncTemporaryPath(strTarget);
   // CopyFileA overwrites a temporary file left by a killed run; only one it
   // cannot overwrite (read-only, hidden) is removed first, on a second try.
   if (!CopyFileA(strSource.c_str(), strTemporary.c_str(), FALSE)) {

@@ -11,8 +11,8 @@ namespace {
 
 const char kSection[] = "STATUS_INFO";
 
-void subWriteStatus(const std::string& strKey, const std::string& strValue) {
-  subWriteINI(kSection, strKey, strValue, g_run.strPIDFilePath);
+bool fncWriteStatus(const std::string& strKey, const std::string& strValue) {
+  return fncWriteINI(kSection, strKey, strValue, g_run.strPIDFilePath);
 }
 
 }  // namespace
@@ -35,15 +35,15 @@ bool fncCreatePIDFile(const std::string& strPID) {
     std::string strSeparator = Os().fncTimeSeparator();
     std::string strLastRun = fncStatusDateTime(Os().fncLocalTime(), strSeparator);
     std::string strNextRun = fncStatusDateTime(Os().fncLocalTime(), strSeparator);
-    subWriteStatus("REGID", g_run.strRegID);
-    subWriteStatus("Desc", "");
-    subWriteStatus("PID", strPID);
-    subWriteStatus("SysID", "");
-    subWriteStatus("LastRunDateTime", strLastRun);
-    subWriteStatus("NextRunDateTime", strNextRun);
+    fncWriteStatus("REGID", g_run.strRegID);
+    fncWriteStatus("Desc", "");
+    fncWriteStatus("PID", strPID);
+    fncWriteStatus("SysID", "");
+    fncWriteStatus("LastRunDateTime", strLastRun);
+    fncWriteStatus("NextRunDateTime", strNextRun);
     // A file left by an earlier run must not go on saying SUCCESS for this
     // one should it end before its final status.
-    subWriteStatus("LastRunStatusCode", "");
+    fncWriteStatus("LastRunStatusCode", "");
     return true;
   } catch (...) {
     subWriteLog("ERR : Function - fncCreatePIDFile" + fncErrorSuffix(fncTrappedError()));
@@ -52,11 +52,15 @@ bool fncCreatePIDFile(const std::string& strPID) {
 }
 
 void subWriteFinalStatus() {
-  if (g_run.blnFailed) {
-    subWriteStatus("Desc", g_run.strFailureDesc);
-    subWriteStatus("LastRunStatusCode", "FAILED");
-  } else {
-    subWriteStatus("LastRunStatusCode", "SUCCESS");
+  const std::string strStatus = g_run.blnFailed ? "FAILED" : "SUCCESS";
+  bool blnWritten = true;
+  if (g_run.blnFailed) blnWritten = fncWriteStatus("Desc", g_run.strFailureDesc);
+  blnWritten = fncWriteStatus("LastRunStatusCode", strStatus) && blnWritten;
+  if (!blnWritten) {
+    // A profile write fails without raising. An outcome that never reached
+    // the status file is told in the log, and the run does not exit 0.
+    subWriteLog("ERR : Failed to Write Status " + strStatus + " to " + g_run.strPIDFilePath);
+    g_run.blnFailed = true;
   }
 }
 

@@ -1,0 +1,637 @@
+// Fault injection over whole runs: a three-entry deployment goes through
+// Main() once cleanly, which counts the calls each platform operation gets;
+// then, for every call of every operation that can fail and for every way it
+// can fail, the run is repeated with that one call failing. Whatever fails,
+// a run must not crash, must end its log with the stop line or Main's trap
+// line, must never report SUCCESS for work it did not do, must leave no
+// temporary file, and its exit code must agree with the status it reported.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <new>
+#include <set>
+#include <sstream>
+
+#include "control/control.h"
+#include "testing/test_platform.h"
+
+namespace tarvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Harness;
+using testing::MakeDir;
+using testing::ReadFile;
+using testing::Sep;
+using testing::WriteFile;
+
+// ---- the operations under test and how each can fail
+
+enum Op {
+  kOpCommandLine, kOpAppFolder, kOpShortDate, kOpLongTime, kOpTimeSeparator,
+  kOpShortPath, kOpSetAttributes, kOpExists, kOpCopy, kOpDelete, kOpCreateLog,
+  kOpWriteLine, kOpRegOpen, kOpRegQuery, kOpProfileRead, kOpSectionNames,
+  kOpProfileWrite, kOpStart, kOpOpenProcess, kOpWait, kOpExitCode, kOpCount
+};
+const char* const kOpNames[kOpCount] = {
+    "fncCommandLineTail", "fncAppFolder", "fncShortDate", "fncLongTime", "fncTimeSeparator",
+    "fncShortPathName", "fncSetAttributesNormal", "fncFileExists", "subCopyFile",
+    "subDeleteFile", "fncCreateTextFile", "subWriteLine", "fncRegOpenAgentKey",
+    "fncRegQueryValue", "fncGetProfileString", "fncGetProfileSectionNames",
+    "fncWriteProfileString", "fncStartProcess", "fncOpenProcess", "fncWaitForProcess",
+    "fncExitCode"};
+
+enum KindType {
+  kRaise,     // raises Error lngValue before doing anything
+  kAfter,     // does the work, then raises Error lngValue
+  kBadAlloc,  // throws std::bad_alloc
+  kReturn,    // returns the operation's failure value (lngValue picks one)
+};
+struct Kind {
+  KindType intType;
+  int64_t lngValue;
+  std::string Name() const {
+    switch (intType) {
+      case kRaise: return "raise " + std::to_string(lngValue);
+      case kAfter: return "raise " + std::to_string(lngValue) + " after the work";
+      case kBadAlloc: return "bad_alloc";
+      default: return "return " + std::to_string(lngValue);
+    }
+  }
+};
+
+// Every number of the error table, and one outside it.
+const int32_t kErrorNumbers[] = {2, 3, 5, 8, 32, 80, 87, 112, 193, 206, 267, 1117, 1359, 1450};
+
+std::vector<Kind> KindsOf(Op intOp) {
+  std::vector<Kind> objKinds;
+  switch (intOp) {
+    case kOpCopy:
+    case kOpDelete:
+    case kOpCreateLog:
+    case kOpStart:
+      for (int32_t lngNumber : kErrorNumbers) objKinds.push_back({kRaise, lngNumber});
+      if (intOp == kOpCopy || intOp == kOpDelete) objKinds.push_back({kAfter, kErrDiskFull});
+      break;
+    case kOpWriteLine:
+      // A line write is never told apart by its number: a refused write and
+      // a full disk stand for all of them.
+      objKinds.push_back({kRaise, kErrAccessDenied});
+      objKinds.push_back({kRaise, kErrDiskFull});
+      break;
+    case kOpRegOpen:
+      objKinds.push_back({kReturn, 2});
+      objKinds.push_back({kReturn, 5});
+      break;
+    case kOpRegQuery:
+      objKinds.push_back({kReturn, 2});
+      objKinds.push_back({kReturn, 5});
+      objKinds.push_back({kReturn, 234});
+      break;
+    case kOpWait:
+      objKinds.push_back({kReturn, kWaitTimeout});
+      objKinds.push_back({kReturn, kWaitFailed});
+      break;
+    case kOpExitCode:
+      objKinds.push_back({kReturn, -1});  // unreadable
+      objKinds.push_back({kReturn, 1});
+      objKinds.push_back({kReturn, kStillActive});
+      break;
+    case kOpShortPath:
+    case kOpSetAttributes:
+    case kOpExists:
+    case kOpProfileRead:
+    case kOpSectionNames:
+    case kOpProfileWrite:
+    case kOpOpenProcess:
+      objKinds.push_back({kReturn, 0});
+      break;
+    default:  // clock and process texts: only their allocations can fail
+      break;
+  }
+  objKinds.push_back({kBadAlloc, 0});
+  return objKinds;
+}
+
+// ---- the planned fault and the call counts
+
+struct Plan {
+  Op intOp = kOpCount;  // none
+  int intCall = -1;
+  Kind objKind{kRaise, 0};
+  bool blnFired = false;
+  std::string strSection, strKey;  // of a profile read that failed quietly
+};
+Plan g_plan;
+int g_calls[kOpCount];
+Platform g_base;  // what the wrappers pass on to
+std::string g_agentFolder;
+
+// The fault due at this call of the operation, or null.
+const Kind* Due(Op intOp) {
+  int intCall = g_calls[intOp]++;
+  if (g_plan.intOp != intOp || g_plan.intCall != intCall) return nullptr;
+  g_plan.blnFired = true;
+  return &g_plan.objKind;
+}
+
+// Raises what a raising kind raises; returns for kReturn.
+void Throw(const Kind* pKind) {
+  if (pKind == nullptr || pKind->intType == kReturn) return;
+  if (pKind->intType == kBadAlloc) throw std::bad_alloc();
+  int32_t lngNumber = static_cast<int32_t>(pKind->lngValue);
+  subRaise(lngNumber, fncErrorText(lngNumber));
+}
+
+// Raising kinds raise before the work, except kAfter.
+void Before(const Kind* pKind) {
+  if (pKind != nullptr && pKind->intType != kAfter) Throw(pKind);
+}
+void After(const Kind* pKind) {
+  if (pKind != nullptr && pKind->intType == kAfter) Throw(pKind);
+}
+bool Quiet(const Kind* pKind) { return pKind != nullptr && pKind->intType == kReturn; }
+
+std::string WCommandLine() {
+  Before(Due(kOpCommandLine));
+  return "4711";
+}
+std::string WAppFolder() {
+  Before(Due(kOpAppFolder));
+  return g_base.fncAppFolder();
+}
+LocalTime WLocalTime() { return LocalTime{2026, 12, 8, 21, 30, 0}; }
+std::string WShortDate(const LocalTime& objTime) {
+  Before(Due(kOpShortDate));
+  return g_base.fncShortDate(objTime);
+}
+std::string WLongTime(const LocalTime& objTime) {
+  Before(Due(kOpLongTime));
+  return g_base.fncLongTime(objTime);
+}
+std::string WTimeSeparator() {
+  Before(Due(kOpTimeSeparator));
+  return g_base.fncTimeSeparator();
+}
+std::string WShortPath(const std::string& strPath) {
+  const Kind* pKind = Due(kOpShortPath);
+  Before(pKind);
+  if (Quiet(pKind)) return "";
+  return g_base.fncShortPathName(strPath);
+}
+bool WSetAttributes(const std::string& strPath) {
+  const Kind* pKind = Due(kOpSetAttributes);
+  Before(pKind);
+  if (Quiet(pKind)) return false;
+  return g_base.fncSetAttributesNormal(strPath);
+}
+bool WExists(const std::string& strPath) {
+  const Kind* pKind = Due(kOpExists);
+  Before(pKind);
+  if (Quiet(pKind)) return false;
+  return g_base.fncFileExists(strPath);
+}
+void WCopy(const std::string& strSource, const std::string& strDestination) {
+  const Kind* pKind = Due(kOpCopy);
+  Before(pKind);
+  g_base.subCopyFile(strSource, strDestination);
+  After(pKind);
+}
+void WDelete(const std::string& strPath) {
+  const Kind* pKind = Due(kOpDelete);
+  Before(pKind);
+  g_base.subDeleteFile(strPath);
+  After(pKind);
+}
+TextFile WCreateLog(const std::string& strPath) {
+  Before(Due(kOpCreateLog));
+  return g_base.fncCreateTextFile(strPath);
+}
+void WWriteLine(TextFile objFile, const std::string& strText) {
+  Before(Due(kOpWriteLine));
+  g_base.subWriteLine(objFile, strText);
+}
+
+// The agent's key, held in memory.
+int g_key = 0;
+int32_t WRegOpen(RegKey* pKey) {
+  const Kind* pKind = Due(kOpRegOpen);
+  Before(pKind);
+  if (Quiet(pKind)) return static_cast<int32_t>(pKind->lngValue);
+  *pKey = &g_key;
+  return 0;
+}
+int32_t WRegQuery(RegKey, const std::string& strName, uint32_t* pType, char* pData,
+                  uint32_t* pSize) {
+  const Kind* pKind = Due(kOpRegQuery);
+  Before(pKind);
+  if (Quiet(pKind)) return static_cast<int32_t>(pKind->lngValue);
+  std::string strValue;
+  if (strName == "InstallationPath")
+    strValue = g_agentFolder;
+  else if (strName == "REGID")
+    strValue = "REG-7";
+  else
+    return 2;
+  *pType = kRegSz;
+  if (pData != nullptr) {
+    if (*pSize < strValue.size() + 1) return 234;
+    std::memcpy(pData, strValue.c_str(), strValue.size() + 1);
+  }
+  *pSize = static_cast<uint32_t>(strValue.size() + 1);
+  return 0;
+}
+void WRegClose(RegKey) {}
+
+uint32_t WProfileRead(const std::string& strSection, const std::string& strKey, char* pBuffer,
+                      uint32_t lngSize, const std::string& strFile) {
+  const Kind* pKind = Due(kOpProfileRead);
+  Before(pKind);
+  if (Quiet(pKind)) {
+    g_plan.strSection = strSection;
+    g_plan.strKey = strKey;
+    pBuffer[0] = '\0';
+    return 0;
+  }
+  return g_base.fncGetProfileString(strSection, strKey, pBuffer, lngSize, strFile);
+}
+uint32_t WSectionNames(char* pBuffer, uint32_t lngSize, const std::string& strFile) {
+  const Kind* pKind = Due(kOpSectionNames);
+  Before(pKind);
+  if (Quiet(pKind)) {
+    pBuffer[0] = '\0';
+    return 0;
+  }
+  return g_base.fncGetProfileSectionNames(pBuffer, lngSize, strFile);
+}
+bool WProfileWrite(const std::string& strSection, const std::string& strKey,
+                   const std::string& strValue, const std::string& strFile) {
+  const Kind* pKind = Due(kOpProfileWrite);
+  Before(pKind);
+  if (Quiet(pKind)) return false;
+  return g_base.fncWriteProfileString(strSection, strKey, strValue, strFile);
+}
+
+// Processes: nothing real is started; every process ends at once with 0.
+uint32_t g_nextProcess = 100;
+int g_process = 0;
+uint32_t WStart(const std::string& strCommandLine) {
+  Before(Due(kOpStart));
+  Harness::Current()->objStarts.push_back(strCommandLine);
+  return g_nextProcess++;
+}
+ProcHandle WOpenProcess(uint32_t, uint32_t) {
+  const Kind* pKind = Due(kOpOpenProcess);
+  Before(pKind);
+  if (Quiet(pKind)) return nullptr;
+  return &g_process;
+}
+uint32_t WWait(ProcHandle, uint32_t) {
+  const Kind* pKind = Due(kOpWait);
+  Before(pKind);
+  if (Quiet(pKind)) return static_cast<uint32_t>(pKind->lngValue);
+  return kWaitObject0;
+}
+bool WExitCode(ProcHandle, uint32_t* pCode) {
+  const Kind* pKind = Due(kOpExitCode);
+  Before(pKind);
+  if (Quiet(pKind)) {
+    if (pKind->lngValue < 0) return false;
+    *pCode = static_cast<uint32_t>(pKind->lngValue);
+    return true;
+  }
+  *pCode = 0;
+  return true;
+}
+void WCloseProcess(ProcHandle) {}
+void WReap() {}
+
+// ---- the scenario
+
+struct Entry {
+  const char* strSection;
+  const char* strFileName;
+  const char* strFolder;  // below the agent's folder
+  const char* strBytes;
+};
+const Entry kEntries[] = {
+    {"Library", "tool.dll", "Bin", "new library bytes"},
+    {"Program", "setup.exe", "Setup Files", "new program bytes"},
+    {"Notes", "readme.txt", "Docs", "new text bytes"},
+};
+
+const char kManifest[] =
+    "[Library]\r\nFileName=tool.dll\r\nFilePath=Bin\\\r\nDuplix=Y\r\nExecuteFile=Y\r\n"
+    "[Program]\r\nFileName=setup.exe\r\nFilePath=Setup Files\\\r\nDuplix=Y\r\nExecuteFile=Y\r\n"
+    "Parameters=/quiet /norestart\r\n"
+    "[Notes]\r\nFileName=readme.txt\r\nFilePath=Docs\\\r\nDuplix=Y\r\n";
+
+// A status file left by an earlier run whose hand-off failed.
+const char kStaleSuccess[] =
+    "[STATUS_INFO]\r\nREGID=REG-7\r\nDesc=\r\nPID=1\r\nSysID=\r\n"
+    "LastRunDateTime=12/07/2026 09:00:00 PM\r\nNextRunDateTime=12/07/2026 09:00:00 PM\r\n"
+    "LastRunStatusCode=SUCCESS\r\n";
+
+struct Outcome {
+  int intExit = -1;
+  std::vector<std::string> objLog;
+  std::string strStatus;  // LastRunStatusCode of the status file this run left
+  std::string strStatusFile;
+  std::vector<bool> objDeployed;
+  std::vector<std::string> objTemporaries;
+};
+
+// LastRunStatusCode of a status file; "" when it has none.
+std::string StatusCode(const std::string& strText) {
+  std::istringstream objIn(strText);
+  std::string strLine;
+  bool blnInSection = false;
+  while (std::getline(objIn, strLine)) {
+    if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
+    if (!strLine.empty() && strLine[0] == '[') {
+      blnInSection = strLine == "[STATUS_INFO]";
+      continue;
+    }
+    if (blnInSection && strLine.rfind("LastRunStatusCode=", 0) == 0)
+      return strLine.substr(std::string("LastRunStatusCode=").size());
+  }
+  return "";
+}
+
+class FaultInjection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_plan = Plan();
+    g_base = objHarness.objTable;  // the harness's in-memory log and its app folder
+    g_base.fncCommandLineTail = WCommandLine;
+    g_agentFolder = objHarness.strRoot + Sep() + "agent";
+    Platform& t = objHarness.objTable;
+    t.fncCommandLineTail = WCommandLine;
+    t.fncAppFolder = WAppFolder;
+    t.fncLocalTime = WLocalTime;
+    t.fncShortDate = WShortDate;
+    t.fncLongTime = WLongTime;
+    t.fncTimeSeparator = WTimeSeparator;
+    t.subSleep = [](uint32_t) {};
+    t.fncShortPathName = WShortPath;
+    t.fncSetAttributesNormal = WSetAttributes;
+    t.fncFileExists = WExists;
+    t.subCopyFile = WCopy;
+    t.subDeleteFile = WDelete;
+    t.fncCreateTextFile = WCreateLog;
+    t.subWriteLine = WWriteLine;
+    t.fncRegOpenAgentKey = WRegOpen;
+    t.fncRegQueryValue = WRegQuery;
+    t.subRegCloseKey = WRegClose;
+    t.fncGetProfileString = WProfileRead;
+    t.fncGetProfileSectionNames = WSectionNames;
+    t.fncWriteProfileString = WProfileWrite;
+    t.fncStartProcess = WStart;
+    t.fncOpenProcess = WOpenProcess;
+    t.fncWaitForProcess = WWait;
+    t.fncExitCode = WExitCode;
+    t.subCloseProcess = WCloseProcess;
+    t.subReapProcesses = WReap;
+    objHarness.Install();
+  }
+
+  // Lays the sandbox out: the application folder with the manifest and the
+  // sources, the agent's folder with older copies of two targets. Later
+  // runs only clear what a run may leave (its files are few, and folder
+  // work is slow under Wine).
+  void Layout() {
+    std::error_code objCode;
+    const fs::path objApp(objHarness.strApp), objAgent(g_agentFolder);
+    std::set<std::string> objKeep = {"Tarvex.INI"};
+    for (const Entry& objEntry : kEntries) objKeep.insert(objEntry.strFileName);
+    if (!blnLaidOut) {
+      WriteFile(objHarness.strApp + Sep() + "Tarvex.INI", kManifest);
+      for (const Entry& objEntry : kEntries) {
+        if (!blnThirdSourceMissing || std::string(objEntry.strSection) != "Notes")
+          WriteFile(objHarness.strApp + Sep() + objEntry.strFileName, objEntry.strBytes);
+        MakeDir(g_agentFolder + Sep() + objEntry.strFolder);
+      }
+      MakeDir(g_agentFolder + Sep() + "PMStatus");
+      blnLaidOut = true;
+    }
+    std::vector<fs::path> objGone;
+    for (auto& objEntry : fs::directory_iterator(objApp, objCode))
+      if (!objKeep.count(objEntry.path().filename().string())) objGone.push_back(objEntry.path());
+    for (auto& objEntry : fs::directory_iterator(objAgent, objCode)) {
+      if (!objEntry.is_directory()) {
+        objGone.push_back(objEntry.path());
+        continue;
+      }
+      for (auto& objInner : fs::directory_iterator(objEntry.path(), objCode))
+        objGone.push_back(objInner.path());
+    }
+    for (const fs::path& objPath : objGone) {
+      fs::permissions(objPath, fs::perms::owner_write, fs::perm_options::add, objCode);
+      fs::remove_all(objPath, objCode);
+    }
+    WriteFile(Target(0), "old library");
+    WriteFile(Target(2), "old text");
+    if (blnStaleSuccess) WriteFile(objHarness.strApp + Sep() + "Duplix.ini", kStaleSuccess);
+  }
+
+  std::string Target(int i) {
+    return g_agentFolder + Sep() + kEntries[i].strFolder + Sep() + kEntries[i].strFileName;
+  }
+
+  Outcome Run(const Plan& objPlan) {
+    Layout();
+    g_plan = objPlan;
+    std::fill(std::begin(g_calls), std::end(g_calls), 0);
+    objHarness.objLog.clear();
+    objHarness.objStarts.clear();
+    Outcome objOut;
+    objOut.intExit = Main();
+    objOut.objLog = objHarness.objLog;
+    std::string strHanded = g_agentFolder + Sep() + "PMStatus" + Sep() + "Duplix.ini";
+    std::string strLocal = objHarness.strApp + Sep() + "Duplix.ini";
+    objOut.strStatusFile = testing::Exists(strHanded) ? strHanded
+                           : testing::Exists(strLocal) ? strLocal
+                                                       : "";
+    // The local file is this run's once the run has started it (its PID);
+    // an earlier run's file that this run never touched reports nothing.
+    if (objOut.strStatusFile == strLocal &&
+        ReadFile(strLocal).find("PID=4711\r\n") == std::string::npos)
+      objOut.strStatusFile.clear();
+    if (!objOut.strStatusFile.empty())
+      objOut.strStatus = StatusCode(ReadFile(objOut.strStatusFile));
+    for (int i = 0; i < 3; ++i)
+      objOut.objDeployed.push_back(testing::Exists(Target(i)) &&
+                                   ReadFile(Target(i)) == kEntries[i].strBytes);
+    std::error_code objCode;
+    for (auto& objEntry : fs::recursive_directory_iterator(fs::path(objHarness.strRoot), objCode)) {
+      std::string strName = objEntry.path().filename().string();
+      if (strName.size() >= 11 && strName.compare(strName.size() - 11, 11, ".tarvex.tmp") == 0)
+        objOut.objTemporaries.push_back(objEntry.path().string());
+    }
+    return objOut;
+  }
+
+  // What is wrong with the outcome of a run with objPlan's fault; empty
+  // when nothing is.
+  std::vector<std::string> Problems(const Plan& objPlan, const Outcome& o) {
+    std::vector<std::string> objProblems;
+    auto fncProblem = [&](const std::string& strText) { objProblems.push_back(strText); };
+    const Op intOp = objPlan.intOp;
+    if (intOp != kOpCount && !objPlan.blnFired) fncProblem("the fault did not fire");
+
+    // The log. Without one (it could not be created, or its path not
+    // formed) the run ends at once.
+    if (intOp == kOpCreateLog || (intOp != kOpWriteLine && o.objLog.empty())) {
+      if (o.intExit != kExitTrapped) fncProblem("a run without a log must end at once (3)");
+      if (!o.objLog.empty()) fncProblem("lines logged without a log");
+      if (!o.strStatusFile.empty()) fncProblem("a run without a log wrote a status file");
+    } else if (intOp == kOpWriteLine) {
+      // A lost line changes nothing else.
+      std::vector<std::string> objWanted = objClean.objLog;
+      if (objPlan.intCall < static_cast<int>(objWanted.size()))
+        objWanted.erase(objWanted.begin() + objPlan.intCall);
+      if (o.objLog != objWanted) fncProblem("a lost log line changed the run");
+    } else {
+      const std::string strLast = o.objLog.empty() ? "" : o.objLog.back();
+      if (strLast.rfind("MSG : Application Stopped ", 0) != 0 &&
+          strLast.rfind("ERR : Sub - Main ", 0) != 0)
+        fncProblem("log does not end with the stop line or Main's trap line");
+    }
+    for (const std::string& strLine : o.objLog)
+      if (strLine.rfind("MSG : ", 0) != 0 && strLine.rfind("ERR : ", 0) != 0)
+        fncProblem("log line without its prefix: " + strLine);
+
+    // SUCCESS only for work done. A profile read that fails quietly looks
+    // like a key that is not there: its entry is then told to do something
+    // else, which the program cannot know.
+    if (o.strStatus == "SUCCESS") {
+      std::string strMissing;
+      for (int i = 0; i < 3; ++i) {
+        bool blnExempt = intOp == kOpProfileRead && objPlan.objKind.intType == kReturn &&
+                         objPlan.strSection == kEntries[i].strSection &&
+                         objPlan.strKey != "Parameters";
+        if (!o.objDeployed[i] && !blnExempt) strMissing += std::string(" ") + kEntries[i].strFileName;
+      }
+      if (!strMissing.empty())
+        fncProblem("the status file says SUCCESS, but not deployed:" + strMissing);
+    }
+
+    // The exit code agrees with the status of record.
+    if (o.intExit == kExitSuccess && o.strStatus != "SUCCESS")
+      fncProblem("exit code 0 but the status file says '" + o.strStatus + "'");
+    if (o.intExit != kExitSuccess && o.intExit != kExitTrapped && o.strStatus == "SUCCESS")
+      fncProblem("the status file says SUCCESS but the exit code is " +
+                 std::to_string(o.intExit));
+    if (o.intExit == kExitTrapped && !o.objLog.empty() && intOp != kOpWriteLine &&
+        o.objLog.back().rfind("ERR : Sub - Main ", 0) != 0)
+      fncProblem("exit code 3 without Main's trap line");
+    // A trap after the hand-off (in the stop line) ends the run with 3
+    // although SUCCESS has been handed over: the deployment was complete, so
+    // only that order is accepted.
+    if (o.intExit == kExitTrapped && o.strStatus == "SUCCESS") {
+      bool blnHandedOver = false;
+      for (const std::string& strLine : o.objLog)
+        if (strLine.rfind("MSG : Successfully Copied PID File ", 0) == 0) blnHandedOver = true;
+      if (!blnHandedOver) fncProblem("a trapped run left SUCCESS in its status file");
+    }
+    if (o.intExit != kExitSuccess && o.intExit != kExitFailed && o.intExit != kExitTrapped)
+      fncProblem("unexpected exit code " + std::to_string(o.intExit));
+
+    // A failed run says why.
+    if (o.intExit != kExitSuccess && !o.objLog.empty() && intOp != kOpWriteLine) {
+      bool blnTold = false;
+      for (const std::string& strLine : o.objLog)
+        if (strLine.rfind("ERR : ", 0) == 0 || strLine.rfind("MSG : Failed", 0) == 0)
+          blnTold = true;
+      if (!blnTold) fncProblem("a failed run without an ERR or Failed line");
+    }
+
+    for (const std::string& strTemporary : o.objTemporaries)
+      fncProblem("temporary file left: " + strTemporary);
+    return objProblems;
+  }
+
+  static std::string Describe(const Plan& objPlan, const Outcome& o) {
+    std::string strText = std::string(kOpNames[objPlan.intOp]) + " call " +
+                          std::to_string(objPlan.intCall) + ": " + objPlan.objKind.Name() +
+                          " -> exit " + std::to_string(o.intExit) + ", status '" + o.strStatus +
+                          "'\n    log:";
+    for (const std::string& strLine : o.objLog) strText += "\n      " + strLine;
+    return strText;
+  }
+
+  // Runs the clean scenario, then every fault point; returns the number tried.
+  int Sweep(const char* strScenario, int intCleanExit) {
+    objClean = Run(Plan());
+    std::vector<std::string> objCleanProblems = Problems(Plan(), objClean);
+    EXPECT_EQ(intCleanExit, objClean.intExit) << Describe(Plan(), objClean);
+    for (const std::string& strProblem : objCleanProblems)
+      ADD_FAILURE() << strScenario << ", clean run: " << strProblem;
+    int objCounts[kOpCount];
+    std::copy(std::begin(g_calls), std::end(g_calls), std::begin(objCounts));
+
+    std::ostringstream objCountText;
+    for (int i = 0; i < kOpCount; ++i)
+      if (objCounts[i] > 0) objCountText << " " << kOpNames[i] << "=" << objCounts[i];
+    std::cout << strScenario << ": calls in a clean run:" << objCountText.str() << "\n";
+
+    int intTried = 0, intBad = 0;
+    for (int intOp = 0; intOp < kOpCount; ++intOp) {
+      for (int intCall = 0; intCall < objCounts[intOp]; ++intCall) {
+        for (const Kind& objKind : KindsOf(static_cast<Op>(intOp))) {
+          Plan objPlan;
+          objPlan.intOp = static_cast<Op>(intOp);
+          objPlan.intCall = intCall;
+          objPlan.objKind = objKind;
+          Outcome objOut = Run(objPlan);
+          ++intTried;
+          std::vector<std::string> objProblems = Problems(g_plan, objOut);
+          if (objProblems.empty()) continue;
+          // Each distinct problem once, with the first fault point that shows it.
+          ++intBad;
+          for (const std::string& strProblem : objProblems) {
+            if (!objReported.insert(strProblem + kOpNames[intOp] + objKind.Name()).second)
+              continue;
+            ADD_FAILURE() << strScenario << ": " << strProblem << "\n  at "
+                          << Describe(g_plan, objOut);
+          }
+        }
+      }
+    }
+    std::cout << strScenario << ": " << intTried << " fault points, " << intBad << " failing\n";
+    return intTried;
+  }
+
+  Harness objHarness;
+  Outcome objClean;
+  bool blnLaidOut = false;
+  bool blnStaleSuccess = false;
+  bool blnThirdSourceMissing = false;
+  std::set<std::string> objReported;
+};
+
+TEST_F(FaultInjection, EveryFaultOfASuccessfulDeployment) {
+  int intTried = Sweep("successful deployment", kExitSuccess);
+  EXPECT_TRUE(objClean.objDeployed[0] && objClean.objDeployed[1] && objClean.objDeployed[2]);
+  EXPECT_EQ("SUCCESS", objClean.strStatus);
+  RecordProperty("fault_points", intTried);
+  std::cout << "fault points tried: " << intTried << std::endl;
+}
+
+// A run that must fail (its third source is missing) while the status file
+// of an earlier run, whose hand-off failed, still says SUCCESS: no single
+// fault may let that old SUCCESS reach the agent.
+TEST_F(FaultInjection, EveryFaultOfAFailingDeploymentOverAStaleSuccess) {
+  blnStaleSuccess = true;
+  blnThirdSourceMissing = true;
+  int intTried = Sweep("failing deployment, stale SUCCESS", kExitFailed);
+  EXPECT_EQ("FAILED", objClean.strStatus);
+  RecordProperty("fault_points", intTried);
+  std::cout << "fault points tried: " << intTried << std::endl;
+}
+
+}  // namespace
+}  // namespace tarvex
