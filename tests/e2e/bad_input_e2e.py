@@ -26,7 +26,6 @@ import signal
 import subprocess
 import sys
 import time
-import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tarvex_e2e as e2e  # noqa: E402
@@ -418,29 +417,7 @@ def main():
     t.base = e2e.unique_base("/tmp/tarvex-bad-" if kind == "posix" else "/tmp/tx")
     if os.environ.get("TARVEX_E2E_EXE"):
         t.exe = os.environ["TARVEX_E2E_EXE"]
-    box = Box(t)
-    passed = failed = 0
-    for case in CASES:
-        if only and case.__name__[5:] not in only:
-            continue
-        if getattr(case, "only", kind) != kind:
-            continue
-        start = time.time()
-        try:
-            case(box)
-            passed += 1
-            print("PASS %-45s %5.1fs" % (case.__name__[5:], time.time() - start))
-        except Exception:
-            failed += 1
-            print("FAIL %s (%.1fs)\n%s" % (case.__name__[5:], time.time() - start,
-                                           traceback.format_exc()))
-        sys.stdout.flush()
-    if not failed:
-        shutil.rmtree(t.base, ignore_errors=True)
-    else:
-        print("sandbox kept in " + t.base)
-    print("bad input %s: %d passed, %d failed" % (kind, passed, failed))
-    return 1 if failed else 0
+    return e2e.run_cases(CASES, kind, t, Box(t), only, "bad input")
 
 
 if __name__ == "__main__":

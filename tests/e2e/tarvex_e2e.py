@@ -526,33 +526,36 @@ case_program_file.only = "windows"
 CASES = [v for k, v in sorted(globals().items()) if k.startswith("case_")]
 
 
-def main():
-    kind = sys.argv[1] if len(sys.argv) > 1 else "posix"
-    only = sys.argv[2:]
-    target = Posix() if kind == "posix" else Windows()
-    if os.path.exists(target.base):
-        shutil.rmtree(target.base)
+def run_cases(cases, kind, target, subject, only, title):
+    """Runs the cases for one build on subject; prints "N passed, N failed"."""
     passed = failed = 0
-    for case in CASES:
+    for case in cases:
         if only and case.__name__[5:] not in only:
             continue
         if getattr(case, "only", kind) != kind:
             continue
         start = time.time()
         try:
-            case(target)
+            case(subject)
             passed += 1
             print("PASS %-45s %5.1fs" % (case.__name__[5:], time.time() - start))
         except Exception:
             failed += 1
-            print("FAIL %s\n%s" % (case.__name__[5:], traceback.format_exc()))
+            print("FAIL %s (%.1fs)\n%s" % (case.__name__[5:], time.time() - start,
+                                           traceback.format_exc()))
         sys.stdout.flush()
     if not failed:
         shutil.rmtree(target.base, ignore_errors=True)
     else:
         print("sandboxes kept in " + target.base)
-    print("e2e %s: %d passed, %d failed" % (kind, passed, failed))
+    print("%s %s: %d passed, %d failed" % (title, kind, passed, failed))
     return 1 if failed else 0
+
+
+def main():
+    kind = sys.argv[1] if len(sys.argv) > 1 else "posix"
+    target = Posix() if kind == "posix" else Windows()
+    return run_cases(CASES, kind, target, target, sys.argv[2:], "e2e")
 
 
 if __name__ == "__main__":
