@@ -192,6 +192,36 @@ int fncOpenTemporary(const Destination& objDestination, mode_t lngMode) {
   return intFile;
 }
 
+// Ends a temporary file that was filled (blnWritten; intErrno otherwise):
+// gives it its mode, closes it and puts it in the target's place in one
+// step. On any failure the temporary file goes and the error is raised.
+void subCommitTemporary(const Destination& objDestination, int intFile, mode_t lngMode,
+                        bool blnWritten, int intErrno) {
+  if (blnWritten && fchmod(intFile, lngMode) != 0) {
+    blnWritten = false;
+    intErrno = errno;
+  }
+  if (close(intFile) != 0 && blnWritten) {
+    blnWritten = false;
+    intErrno = errno;
+  }
+  if (blnWritten && renameat(objDestination.intFolder, objDestination.strTemporary.c_str(),
+                             objDestination.intFolder, objDestination.strName.c_str()) != 0) {
+    blnWritten = false;
+    intErrno = errno;
+  }
+  if (!blnWritten) {
+    unlinkat(objDestination.intFolder, objDestination.strTemporary.c_str(), 0);
+    subRaiseErrno(intErrno);
+  }
+}
+
+// Closes a file on every way out of a routine.
+struct FileCloser {
+  int intFile;
+  ~FileCloser() { close(intFile); }
+};
+
 bool fncWriteAll(int intFile, const char* pData, size_t lngLength) {
   while (lngLength > 0) {
     ssize_t lngDone = write(intFile, pData, lngLength);
@@ -243,57 +273,23 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
 
   int intFrom = open(strSource.c_str(), O_RDONLY | O_CLOEXEC);
   if (intFrom < 0) subRaiseErrno(errno);
+  FileCloser objFrom{intFrom};
   struct stat objSource;
-  if (fstat(intFrom, &objSource) != 0 || S_ISDIR(objSource.st_mode)) {
-    int intErrno = S_ISDIR(objSource.st_mode) ? EISDIR : errno;
-    close(intFrom);
-    subRaiseErrno(intErrno);
-  }
+  if (fstat(intFrom, &objSource) != 0) subRaiseErrno(errno);
+  if (S_ISDIR(objSource.st_mode)) subRaiseErrno(EISDIR);
 
   Destination objDestination;
-  try {
-    subOpenDestination(strTarget, objDestination);
-  } catch (...) {
-    close(intFrom);
-    throw;
-  }
+  subOpenDestination(strTarget, objDestination);
   // rename() would replace a read-only target; Windows refuses to.
   struct stat objTarget;
-  if (fstatat(objDestination.intFolder, objDestination.strName.c_str(), &objTarget, 0) == 0) {
-    if (S_ISDIR(objTarget.st_mode) || (objTarget.st_mode & S_IWUSR) == 0) {
-      close(intFrom);
-      subRaise(kErrAccessDenied, fncErrorText(kErrAccessDenied));
-    }
-  }
+  if (fstatat(objDestination.intFolder, objDestination.strName.c_str(), &objTarget, 0) == 0 &&
+      (S_ISDIR(objTarget.st_mode) || (objTarget.st_mode & S_IWUSR) == 0))
+    subRaise(kErrAccessDenied, fncErrorText(kErrAccessDenied));
 
-  int intTo;
-  try {
-    intTo = fncOpenTemporary(objDestination, 0600);
-  } catch (...) {
-    close(intFrom);
-    throw;
-  }
+  int intTo = fncOpenTemporary(objDestination, 0600);
   bool blnCopied = fncCopyContent(intFrom, intTo);
-  int intErrno = errno;
   // The copy keeps the source's permission bits: a program stays runnable.
-  if (blnCopied && fchmod(intTo, objSource.st_mode & 07777) != 0) {
-    blnCopied = false;
-    intErrno = errno;
-  }
-  if (close(intTo) != 0 && blnCopied) {
-    blnCopied = false;
-    intErrno = errno;
-  }
-  close(intFrom);
-  if (blnCopied && renameat(objDestination.intFolder, objDestination.strTemporary.c_str(),
-                            objDestination.intFolder, objDestination.strName.c_str()) != 0) {
-    blnCopied = false;
-    intErrno = errno;
-  }
-  if (!blnCopied) {
-    unlinkat(objDestination.intFolder, objDestination.strTemporary.c_str(), 0);
-    subRaiseErrno(intErrno);
-  }
+  subCommitTemporary(objDestination, intTo, objSource.st_mode & 07777, blnCopied, errno);
 }
 
 void subDeleteFile(const std::string& strPath) {
@@ -524,25 +520,8 @@ void subReplaceFileContent(const std::string& strPath, const std::string& strCon
   if (fstatat(objDestination.intFolder, objDestination.strName.c_str(), &objOld, 0) == 0)
     lngMode = objOld.st_mode & 07777;
   int intFile = fncOpenTemporary(objDestination, 0600);
-  bool blnDone = fncWriteAll(intFile, strContent.data(), strContent.size());
-  int intErrno = errno;
-  if (blnDone && fchmod(intFile, lngMode) != 0) {
-    blnDone = false;
-    intErrno = errno;
-  }
-  if (close(intFile) != 0 && blnDone) {
-    blnDone = false;
-    intErrno = errno;
-  }
-  if (blnDone && renameat(objDestination.intFolder, objDestination.strTemporary.c_str(),
-                          objDestination.intFolder, objDestination.strName.c_str()) != 0) {
-    blnDone = false;
-    intErrno = errno;
-  }
-  if (!blnDone) {
-    unlinkat(objDestination.intFolder, objDestination.strTemporary.c_str(), 0);
-    subRaiseErrno(intErrno);
-  }
+  bool blnWritten = fncWriteAll(intFile, strContent.data(), strContent.size());
+  subCommitTemporary(objDestination, intFile, lngMode, blnWritten, errno);
 }
 
 }  // namespace posix
