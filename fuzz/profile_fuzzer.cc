@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
 using tarvex::posix::fncGetProfileSectionNames;
 using tarvex::posix::fncGetProfileString;

@@ -15,7 +15,7 @@
 #include "control/control.h"
 #include "environment/environment.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
 using tarvex::posix::fncRegOpenAgentKey;
 using tarvex::posix::fncRegQueryValue;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
 using tarvex::posix::fncSplitCommandLine;
 

@@ -1,5 +1,5 @@
 // Binds the dump to this program's own POSIX profile code.
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 #include "profile_dump.h"
 
 uint32_t fncDumpGetString(const char* pSection, const char* pKey, char* pBuffer, uint32_t lngSize,

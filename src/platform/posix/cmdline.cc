@@ -1,4 +1,4 @@
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
 namespace tarvex {
 namespace posix {

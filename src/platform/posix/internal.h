@@ -12,20 +12,20 @@
 namespace tarvex {
 namespace posix {
 
-// ---- cmdline_posix.cc
+// ---- cmdline.cc
 // Splits a command line into arguments by the Windows rules (the program
 // name by quotes only; then blanks, quotes and backslashes as the C
 // run-time parses them).
 std::vector<std::string> fncSplitCommandLine(const std::string& strCommandLine);
 
-// ---- platform_posix.cc
+// ---- platform.cc
 // Replaces a file's whole content in one step: a temporary file beside it,
 // then rename. Raises Error on failure and leaves no temporary behind.
 void subReplaceFileContent(const std::string& strPath, const std::string& strContent);
 // Maps an errno value onto the error table.
 Error fncErrnoError(int intErrno);
 
-// ---- text_posix.cc
+// ---- text.cc
 // ASCII case folding, as profile and registry names compare.
 std::string fncFold(const std::string& strText);
 void subAppendUtf8(std::string& strOut, uint32_t lngCode);
@@ -36,14 +36,14 @@ std::string fncToUtf16(const std::string& strText, bool blnBigEndian);
 // Appends everything left in an open file; false on a read error.
 bool fncReadAll(int intFile, std::string& strData);
 
-// ---- profile_posix.cc: profile files with the Win32 rules.
+// ---- profile.cc: profile files with the Win32 rules.
 uint32_t fncGetProfileString(const std::string& strSection, const std::string& strKey,
                              char* pBuffer, uint32_t lngSize, const std::string& strFile);
 uint32_t fncGetProfileSectionNames(char* pBuffer, uint32_t lngSize, const std::string& strFile);
 bool fncWriteProfileString(const std::string& strSection, const std::string& strKey,
                            const std::string& strValue, const std::string& strFile);
 
-// ---- registry_posix.cc: the machine registry as a registry-export text
+// ---- registry.cc: the machine registry as a registry-export text
 // file, named by TARVEX_REGISTRY (default /etc/tarvex/registry.reg).
 int32_t fncRegOpenAgentKey(RegKey* pKey);
 int32_t fncRegQueryValue(RegKey objKey, const std::string& strName, uint32_t* pType,

@@ -20,7 +20,7 @@
 #include <ctime>
 #include <map>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
 extern char** environ;
 

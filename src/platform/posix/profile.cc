@@ -54,7 +54,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
 namespace tarvex {
 namespace posix {

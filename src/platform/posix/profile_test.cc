@@ -9,7 +9,7 @@
 
 #include "environment/environment.h"
 #include "gtest/gtest.h"
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 #include "testing/test_platform.h"
 
 namespace tarvex {

@@ -32,7 +32,7 @@
 #include <map>
 #include <unordered_map>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
 namespace tarvex {
 namespace posix {

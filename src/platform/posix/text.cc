@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
 namespace tarvex {
 namespace posix {

@@ -15,7 +15,7 @@
 
 namespace tarvex {
 namespace win32 {
-std::string fncCommandLineTail(const char* pText);  // platform_win32.cc
+std::string fncCommandLineTail(const char* pText);  // win32/platform.cc
 }  // namespace win32
 
 namespace {
