@@ -266,6 +266,22 @@ TEST_F(SubDuplix, ExecuteFailures) {
   EXPECT_TRUE(g_run.blnFailed);
   EXPECT_EQ("Failed to Execute/Register File " + strTargetFolder + "app.exe; ",
             g_run.strFailureDesc);
+
+  // A registration tool that cannot be started: the unregistration's error
+  // is logged and the copy goes on; the registration fails the entry.
+  objHarness.subNewRun();
+  WriteFile(Source("tool.dll"), "v2");
+  WriteFile(strTargetFolder + "tool.dll", "v1");
+  subDuplix("tool.dll", strTargetFolder, true, true, "");
+  const std::string strRefused = "ERR : Sub - subDuplix FileName - tool.dll 2 " +
+                                 fncErrorText(kErrFileNotFound);
+  EXPECT_EQ((std::vector<std::string>{strRefused, "MSG : Successfully Copied File " +
+                                      Source("tool.dll") + " to " + strTargetFolder,
+                                      strRefused}),
+            objHarness.objLog);
+  EXPECT_EQ("v2", ReadFile(strTargetFolder + "tool.dll"));
+  EXPECT_EQ("Failed to Execute/Register File " + strTargetFolder + "tool.dll; ",
+            g_run.strFailureDesc);
 }
 
 TEST_F(SubDuplix, NoFlagsDoesNothing) {

@@ -24,6 +24,12 @@ void subFailExecute(const std::string& strTarget) {
   subRecordFailure("Failed to Execute/Register File " + strTarget + "; ");
 }
 
+// The routine's error line, for the error being handled.
+void subLogTrapped(const std::string& strFileName) {
+  subWriteLog("ERR : Sub - subDuplix FileName - " + strFileName +
+              fncErrorSuffix(fncTrappedError()));
+}
+
 // Waits for a started process; true unless it ended with a non-zero code.
 // A process still running after the wait, or one that cannot be opened or
 // read, is given the benefit of the doubt.
@@ -54,8 +60,16 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
       }
       bool blnCopied = false;
       for (int intAttempt = 1; intAttempt <= kCopyAttempts; ++intAttempt) {
-        if (strKind == ".DLL" && Os().fncFileExists(strTarget))
-          lngProcessID = Os().fncStartProcess("Regsvr32 -s -u " + fncQuoted(strTarget));
+        if (strKind == ".DLL" && Os().fncFileExists(strTarget)) {
+          // The unregistration is best effort and not waited for: a tool that
+          // cannot be started does not stop the copy. The registration after
+          // it then fails the entry if the tool still cannot be started.
+          try {
+            lngProcessID = Os().fncStartProcess("Regsvr32 -s -u " + fncQuoted(strTarget));
+          } catch (...) {
+            subLogTrapped(strFileName);
+          }
+        }
         if (fncDuplix(strSource, strFilePath)) {
           blnCopied = true;
           break;
@@ -99,8 +113,7 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
       subFailExecute(strTarget);
     }
   } catch (...) {
-    subWriteLog("ERR : Sub - subDuplix FileName - " + strFileName +
-                fncErrorSuffix(fncTrappedError()));
+    subLogTrapped(strFileName);
     // A program or registration tool that cannot be started fails the entry.
     subFailExecute(strTarget);
   }
