@@ -17,7 +17,6 @@ struct RunState {
   bool blnFailed = false;
   std::string strFailureDesc;  // fragments, each ending in "; "
   TextFile objLog = nullptr;
-  const Platform* objFSO = nullptr;
 };
 
 extern RunState g_run;

@@ -50,7 +50,6 @@ void subRelease() {
     } catch (...) {
     }
   }
-  g_run.objFSO = nullptr;
 }
 
 }  // namespace
@@ -60,7 +59,6 @@ int Main() {
   try {
     g_run = RunState();
     g_run.blnFailed = false;
-    g_run.objFSO = &Os();
     g_run.objLog = Os().fncCreateTextFile(fncAppFolder() + fncSep() + "Duplix.log");
     subWriteLog("MSG : Application Started " + fncGeneralDateTime(Os().fncLocalTime()));
 

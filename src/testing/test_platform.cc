@@ -114,7 +114,6 @@ void Harness::Install() { Os() = objTable; }
 
 void Harness::subNewRun() {
   g_run = RunState();
-  g_run.objFSO = &Os();
   g_run.objLog = &g_memoryLog;
   objLog.clear();
   objSleeps.clear();
