@@ -16,6 +16,9 @@ struct RunState {
   std::string strPIDFilePath;
   bool blnFailed = false;
   std::string strFailureDesc;  // fragments, each ending in "; "
+  // The status file holds this run's PID and, once written, its final
+  // status; only such a file is handed over.
+  bool blnStatusWritten = false;
   TextFile objLog = nullptr;
 };
 

@@ -340,6 +340,7 @@ struct Outcome {
   std::vector<std::string> objLog;
   std::string strStatus;  // LastRunStatusCode of the status file this run left
   std::string strStatusFile;
+  bool blnHandedOver = false;  // PMStatus received a status file
   std::vector<bool> objDeployed;
   std::vector<std::string> objTemporaries;
 };
@@ -434,7 +435,10 @@ class FaultInjection : public ::testing::Test {
     }
     WriteFile(Target(0), "old library");
     WriteFile(Target(2), "old text");
-    if (blnStaleSuccess) WriteFile(objHarness.strApp + Sep() + "Duplix.ini", kStaleSuccess);
+    if (blnStaleSuccess) {
+      WriteFile(objHarness.strApp + Sep() + "Duplix.ini", kStaleSuccess);
+      testing::SetReadOnly(objHarness.strApp + Sep() + "Duplix.ini", true);
+    }
   }
 
   std::string Target(int i) {
@@ -460,6 +464,7 @@ class FaultInjection : public ::testing::Test {
     if (objOut.strStatusFile == strLocal &&
         ReadFile(strLocal).find("PID=4711\r\n") == std::string::npos)
       objOut.strStatusFile.clear();
+    objOut.blnHandedOver = objOut.strStatusFile == strHanded;
     if (!objOut.strStatusFile.empty())
       objOut.strStatus = StatusCode(ReadFile(objOut.strStatusFile));
     for (int i = 0; i < 3; ++i)
@@ -518,6 +523,13 @@ class FaultInjection : public ::testing::Test {
       if (!strMissing.empty())
         fncProblem("the status file says SUCCESS, but not deployed:" + strMissing);
     }
+
+    // The agent receives this run's report or none: never an earlier run's
+    // PID, never a file without a final status.
+    if (o.blnHandedOver &&
+        (ReadFile(o.strStatusFile).find("PID=4711\r\n") == std::string::npos ||
+         (o.strStatus != "SUCCESS" && o.strStatus != "FAILED")))
+      fncProblem("PMStatus received a status file without this run's PID and final status");
 
     // The exit code agrees with the status of record.
     if (o.intExit == kExitSuccess && o.strStatus != "SUCCESS")
@@ -622,8 +634,8 @@ TEST_F(FaultInjection, EveryFaultOfASuccessfulDeployment) {
 }
 
 // A run that must fail (its third source is missing) while the status file
-// of an earlier run, whose hand-off failed, still says SUCCESS: no single
-// fault may let that old SUCCESS reach the agent.
+// of an earlier run, whose hand-off failed, still says SUCCESS and is
+// read-only: no single fault may let that old SUCCESS reach the agent.
 TEST_F(FaultInjection, EveryFaultOfAFailingDeploymentOverAStaleSuccess) {
   blnStaleSuccess = true;
   blnThirdSourceMissing = true;

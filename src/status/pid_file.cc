@@ -35,9 +35,12 @@ bool fncCreatePIDFile(const std::string& strPID) {
     std::string strSeparator = Os().fncTimeSeparator();
     std::string strLastRun = fncStatusDateTime(Os().fncLocalTime(), strSeparator);
     std::string strNextRun = fncStatusDateTime(Os().fncLocalTime(), strSeparator);
+    // A file left by an earlier run may be read-only: it is made writable,
+    // as the delete routine does, so that this run's keys replace its own.
+    Os().fncSetAttributesNormal(g_run.strPIDFilePath);
     fncWriteStatus("REGID", g_run.strRegID);
     fncWriteStatus("Desc", "");
-    fncWriteStatus("PID", strPID);
+    g_run.blnStatusWritten = fncWriteStatus("PID", strPID);
     fncWriteStatus("SysID", "");
     fncWriteStatus("LastRunDateTime", strLastRun);
     fncWriteStatus("NextRunDateTime", strNextRun);
@@ -56,17 +59,22 @@ void subWriteFinalStatus() {
   bool blnWritten = true;
   if (g_run.blnFailed) blnWritten = fncWriteStatus("Desc", g_run.strFailureDesc);
   blnWritten = fncWriteStatus("LastRunStatusCode", strStatus) && blnWritten;
-  if (!blnWritten) {
+  if (!blnWritten || !g_run.blnStatusWritten) {
     // A profile write fails without raising. An outcome that never reached
-    // the status file is told in the log, and the run does not exit 0.
+    // the status file, or reached one that keeps an earlier run's PID, is
+    // told in the log, and the run does not exit 0.
     subWriteLog("ERR : Failed to Write Status " + strStatus + " to " + g_run.strPIDFilePath);
     g_run.blnFailed = true;
+    g_run.blnStatusWritten = false;
   }
 }
 
 void subHandOffPIDFile() {
   const std::string strFolder = g_run.strInstallPath + "PMStatus" + fncSep();
-  if (!fncDuplix(g_run.strPIDFilePath, strFolder)) {
+  // The agent would take a file without this run's PID and final status for
+  // this run's report: such a file is not handed over, and stays for the
+  // next run.
+  if (!g_run.blnStatusWritten || !fncDuplix(g_run.strPIDFilePath, strFolder)) {
     subWriteLog("MSG : Failed to Copy PID File " + g_run.strPIDFilePath + " to " + strFolder);
     return;
   }

@@ -91,6 +91,7 @@ TEST_F(StatusFile, FailedRunRecordsItsFragmentAndAMissingFolderKeepsTheFile) {
 TEST_F(StatusFile, AStaleFileNoLongerSaysSuccessOnceARunStarts) {
   testing::WriteFile(g_run.strPIDFilePath,
                      "[STATUS_INFO]\r\nREGID=R-17\r\nPID=1\r\nLastRunStatusCode=SUCCESS\r\n");
+  testing::SetReadOnly(g_run.strPIDFilePath, true);  // read-only, and still this run's
   EXPECT_TRUE(fncCreatePIDFile("2"));
   EXPECT_EQ("", Value("LastRunStatusCode", g_run.strPIDFilePath));
   EXPECT_EQ("2", Value("PID", g_run.strPIDFilePath));

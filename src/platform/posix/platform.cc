@@ -111,7 +111,8 @@ std::string fncShortPathName(const std::string&) { return ""; }
 
 bool fncSetAttributesNormal(const std::string& strPath) {
   struct stat objStat;
-  if (stat(strPath.c_str(), &objStat) != 0) return false;
+  // A link is left alone: chmod would change the file it points to.
+  if (lstat(strPath.c_str(), &objStat) != 0 || S_ISLNK(objStat.st_mode)) return false;
   return chmod(strPath.c_str(), (objStat.st_mode & 07777) | S_IWUSR) == 0;
 }
 
