@@ -119,10 +119,10 @@ class Posix:
     def fail_registration(self):
         self.env["REGSVR_EXIT"] = "3"
 
-    def run(self, app, args):
+    def run(self, app, args, preexec=None):
         exe = os.path.join(app, "Tarvex")
         p = subprocess.run([exe] + args, env=self.env, cwd=self.sandbox, timeout=120,
-                           stdin=subprocess.DEVNULL)
+                           stdin=subprocess.DEVNULL, preexec_fn=preexec)
         return p.returncode
 
 
@@ -483,6 +483,21 @@ def case_failing_registration(t):
     target = c.agent_n("tool.dll")
     expect(c.log()[4], "MSG : Failed to Execute/Register File " + target, "log")
     expect(c.status()["LastRunStatusCode"], "FAILED", "status")
+
+
+def case_sigchld_ignored_by_the_starter(t):
+    """An ignored SIGCHLD, inherited through exec, still lets registrations be judged."""
+    import signal
+    c = Case(t, "sigchld")
+    t.library(os.path.join(c.app, "tool.dll"))
+    c.manifest([("Tool", {"FileName": "tool.dll", "Duplix": "Y", "ExecuteFile": "Y"})])
+    ignore = lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+    expect(t.run(c.app, ["1"], ignore), 0, "exit code, registration exits 0")
+    t.fail_registration()
+    expect(t.run(c.app, ["1"], ignore), 1, "exit code, registration exits 3")
+
+
+case_sigchld_ignored_by_the_starter.only = "posix"
 
 
 def case_forty_sections(t):

@@ -328,6 +328,7 @@ void subCloseTextFile(TextFile objFile) {
 
 struct Child {
   bool blnEnded = false;
+  bool blnCodeKnown = false;  // false for a child reaped by someone else
   uint32_t lngExitCode = 0;
 };
 std::map<pid_t, Child> g_children;
@@ -350,12 +351,14 @@ bool fncCollect(pid_t lngPid, bool blnBlock) {
   } while (lngDone < 0 && errno == EINTR);
   if (lngDone == lngPid) {
     it->second.blnEnded = true;
+    it->second.blnCodeKnown = true;
     it->second.lngExitCode = fncExitCodeOf(intStatus);
     return true;
   }
-  if (lngDone < 0) {  // not ours any more
+  if (lngDone < 0) {
+    // ECHILD: the child was reaped elsewhere (an ignored SIGCHLD, say). It
+    // has ended, but its exit code is unknown, which is not a failure.
     it->second.blnEnded = true;
-    it->second.lngExitCode = 1;
     return true;
   }
   return false;
@@ -440,6 +443,7 @@ bool fncExitCode(ProcHandle objProcess, uint32_t* pCode) {
   auto it = g_children.find(objHandle->lngPid);
   if (it == g_children.end()) return false;
   fncCollect(objHandle->lngPid, false);
+  if (it->second.blnEnded && !it->second.blnCodeKnown) return false;
   *pCode = it->second.blnEnded ? it->second.lngExitCode : kStillActive;
   return true;
 }
