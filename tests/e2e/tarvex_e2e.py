@@ -340,6 +340,21 @@ def case_log_cannot_be_created(t):
     expect(c.exists("app/Duplix.ini") or c.exists("agent/a.txt"), False, "work done")
 
 
+def case_log_that_is_a_link_or_read_only(t):
+    """Neither is written: the run ends at once (3), also for root."""
+    c = Case(t, "loglink")
+    log = c.write("app/Duplix.log", "earlier log")
+    os.chmod(log, 0o444)
+    expect(c.run("1"), 3, "exit code, read-only log")
+    expect(open(log).read(), "earlier log", "read-only log")
+    if t.name == "posix":
+        os.remove(log)
+        os.symlink(c.write("other.txt", "another file"), log)
+        expect(c.run("1"), 3, "exit code, log a link")
+        expect(open(log).read(), "another file", "file behind the link")
+    expect(c.exists("app/Duplix.ini"), False, "status file made")
+
+
 def case_second_run_replaces_log(t):
     c = Case(t, "rerun")
     c.run("1")

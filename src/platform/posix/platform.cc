@@ -303,10 +303,35 @@ struct LogFile {
   int intFile;
 };
 
+// The file is opened without following a link and emptied only once it is
+// known to be a plain file of its own that may be written: a link at its
+// name would make the run overwrite another file, and a read-only file is
+// refused as on Windows, also for root, whom the system would let write.
 TextFile fncCreateTextFile(const std::string& strPath) {
-  int intFile = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (intFile < 0) subRaiseErrno(errno);
-  return new LogFile{intFile};
+  int intFile =
+      open(strPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (intFile < 0) {
+    if (errno == ELOOP) subRaise(kErrAccessDenied, fncErrorText(kErrAccessDenied));
+    subRaiseErrno(errno);
+  }
+  struct stat objStat;
+  int intErrno = 0;
+  if (fstat(intFile, &objStat) != 0)
+    intErrno = errno;
+  else if (!S_ISREG(objStat.st_mode) || objStat.st_nlink > 1 || (objStat.st_mode & S_IWUSR) == 0)
+    intErrno = EACCES;
+  else if (ftruncate(intFile, 0) != 0)
+    intErrno = errno;
+  if (intErrno != 0) {
+    close(intFile);
+    subRaiseErrno(intErrno);
+  }
+  try {
+    return new LogFile{intFile};
+  } catch (...) {
+    close(intFile);
+    throw;
+  }
 }
 
 // Each line goes to the file at once: a run that is killed keeps its lines.
