@@ -13,6 +13,7 @@
 #include <sys/sendfile.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -426,10 +427,11 @@ ProcHandle fncOpenProcess(uint32_t, uint32_t lngProcessID) {
   return new ProcessHandle{lngPid};
 }
 
-long fncMonotonicMs() {
+// 64 bits: a 32-bit long in milliseconds overflows after 24.8 days of uptime.
+int64_t fncMonotonicMs() {
   struct timespec objNow;
   clock_gettime(CLOCK_MONOTONIC, &objNow);
-  return static_cast<long>(objNow.tv_sec) * 1000L + objNow.tv_nsec / 1000000L;
+  return static_cast<int64_t>(objNow.tv_sec) * 1000 + objNow.tv_nsec / 1000000;
 }
 
 uint32_t fncWaitForProcess(ProcHandle objProcess, uint32_t lngMilliseconds) {
@@ -440,12 +442,12 @@ uint32_t fncWaitForProcess(ProcHandle objProcess, uint32_t lngMilliseconds) {
 #if defined(SYS_pidfd_open)
   int intPidFd = static_cast<int>(syscall(SYS_pidfd_open, lngPid, 0));
   if (intPidFd >= 0) {
-    long lngDeadline = fncMonotonicMs() + static_cast<long>(lngMilliseconds);
+    int64_t lngDeadline = fncMonotonicMs() + lngMilliseconds;
     for (;;) {
-      long lngLeft = lngDeadline - fncMonotonicMs();
+      int64_t lngLeft = lngDeadline - fncMonotonicMs();
       if (lngLeft < 0) lngLeft = 0;
       struct pollfd objPoll = {intPidFd, POLLIN, 0};
-      int intReady = poll(&objPoll, 1, static_cast<int>(lngLeft));
+      int intReady = poll(&objPoll, 1, static_cast<int>(std::min<int64_t>(lngLeft, INT_MAX)));
       if (intReady < 0 && errno == EINTR) continue;
       close(intPidFd);
       if (intReady > 0) return fncCollect(lngPid, true) ? kWaitObject0 : kWaitFailed;
@@ -454,7 +456,7 @@ uint32_t fncWaitForProcess(ProcHandle objProcess, uint32_t lngMilliseconds) {
   }
 #endif
   // Without pidfds: poll the child's state.
-  long lngDeadline = fncMonotonicMs() + static_cast<long>(lngMilliseconds);
+  int64_t lngDeadline = fncMonotonicMs() + lngMilliseconds;
   for (;;) {
     if (fncCollect(lngPid, false)) return kWaitObject0;
     if (fncMonotonicMs() >= lngDeadline) return kWaitTimeout;
