@@ -23,7 +23,9 @@ namespace win32 {
 std::string fncCommandLineTail(const char* pText) {
   if (pText == nullptr) return "";
   // The program name ends at its closing quote when quoted, otherwise at
-  // the first blank; it knows no escapes.
+  // the first blank; it knows no escapes. Of what follows only spaces are
+  // dropped, as the parameter's own rule trims spaces, not tabs, and the
+  // POSIX build keeps a tab that starts its first argument.
   if (*pText == '"') {
     ++pText;
     while (*pText != '\0' && *pText != '"') ++pText;
@@ -31,7 +33,7 @@ std::string fncCommandLineTail(const char* pText) {
   } else {
     while (*pText != '\0' && *pText != ' ' && *pText != '\t') ++pText;
   }
-  while (*pText == ' ' || *pText == '\t') ++pText;
+  while (*pText == ' ') ++pText;
   return pText;
 }
 

@@ -43,7 +43,9 @@ TEST(Win32CommandLine, TailFollowsTheProgramName) {
   EXPECT_EQ(win32::fncCommandLineTail("\"C:\\Program Files\\Tarvex.exe\"  \"12\" 34"),
             "\"12\" 34");
   EXPECT_EQ(win32::fncCommandLineTail("\"C:\\A B\\Tarvex.exe\"12"), "12");
-  EXPECT_EQ(win32::fncCommandLineTail("Tarvex.exe \t 12 34 "), "12 34 ");
+  // Tabs stay, as on POSIX: only spaces are trimmed from the parameter.
+  EXPECT_EQ(win32::fncCommandLineTail("Tarvex.exe \t 12 34 "), "\t 12 34 ");
+  EXPECT_EQ(win32::fncCommandLineTail("Tarvex.exe\t12"), "\t12");
   EXPECT_EQ(win32::fncCommandLineTail("Tarvex.exe"), "");
   EXPECT_EQ(win32::fncCommandLineTail("\"C:\\A B\\Tarvex.exe\""), "");
   // An unclosed quote takes the whole line as the program name.
