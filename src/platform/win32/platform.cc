@@ -314,8 +314,9 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
 }
 
 void subDeleteFile(const std::string& strPath) {
-  // Read-only files are deleted too; if the delete still fails, the file
-  // keeps its attributes.
+  // Read-only files are deleted too. When the delete fails, only the
+  // read-only attribute cleared here is set again: the delete routine has
+  // already made the file's attributes normal, and those stay cleared.
   DWORD lngAttributes = GetFileAttributesA(strPath.c_str());
   bool blnCleared = false;
   if (lngAttributes != INVALID_FILE_ATTRIBUTES && !(lngAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
