@@ -51,7 +51,6 @@
 #include <cstring>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 
 #include "platform/posix/internal.h"
@@ -273,7 +272,6 @@ struct CacheEntry {
 
 const size_t kCacheEntries = 16;
 
-std::mutex g_objMutex;
 // Most recently used first.
 std::list<std::pair<std::string, CacheEntry>> g_objCache;
 
@@ -294,8 +292,7 @@ void subForget(const std::string& strPath) {
   }
 }
 
-// The parsed file, or null when it is missing or cannot be read. Called
-// with the mutex held.
+// The parsed file, or null when it is missing or cannot be read.
 std::shared_ptr<const Profile> fncLoad(const std::string& strPath) {
   struct stat objStat;
   if (stat(strPath.c_str(), &objStat) != 0 || !S_ISREG(objStat.st_mode)) {
@@ -410,7 +407,6 @@ uint32_t fncGetProfileString(const std::string& strSection, const std::string& s
                              char* pBuffer, uint32_t lngSize, const std::string& strFile) {
   if (pBuffer == nullptr || lngSize == 0) return 0;
   try {
-    std::lock_guard<std::mutex> objLock(g_objMutex);
     std::shared_ptr<const Profile> objProfile = fncLoad(strFile);
     const Key* pKey = nullptr;
     if (objProfile) {
@@ -433,7 +429,6 @@ uint32_t fncGetProfileSectionNames(char* pBuffer, uint32_t lngSize, const std::s
   pBuffer[0] = '\0';
   if (lngSize == 1) return 0;
   try {
-    std::lock_guard<std::mutex> objLock(g_objMutex);
     std::shared_ptr<const Profile> objProfile = fncLoad(strFile);
     if (!objProfile) return 0;
     const std::string& strNames = objProfile->strNames;
@@ -464,7 +459,6 @@ uint32_t fncGetProfileSectionNames(char* pBuffer, uint32_t lngSize, const std::s
 bool fncWriteProfileString(const std::string& strSection, const std::string& strKey,
                            const std::string& strValue, const std::string& strFile) {
   try {
-    std::lock_guard<std::mutex> objLock(g_objMutex);
     subForget(strFile);
     std::string strRaw;
     FileId objId;
