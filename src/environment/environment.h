@@ -26,9 +26,7 @@ std::string fncReadRegValue(RegKey objKey, const std::string& strKeyName,
 std::string fncReadINI(const std::string& strSection, const std::string& strKey,
                        const std::string& strFile);
 std::vector<std::string> fncGetSectionNames(const std::string& strFile);
-void subWriteINI(const std::string& strSection, const std::string& strKey,
-                 const std::string& strValue, const std::string& strFile);
-// As subWriteINI, with the platform's answer: false when the write failed.
+// Writes one value; false when the write failed (it never raises).
 bool fncWriteINI(const std::string& strSection, const std::string& strKey,
                  const std::string& strValue, const std::string& strFile);
 

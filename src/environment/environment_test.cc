@@ -174,7 +174,7 @@ TEST(ProfileRoutines, LongValuesAndManySectionsComeBackWhole) {
   EXPECT_EQ("Section number 39", objNames[39]);
   EXPECT_EQ("", objNames[40]);
 
-  subWriteINI("New", "Key", "", strFile);
+  EXPECT_TRUE(fncWriteINI("New", "Key", "", strFile));
   EXPECT_EQ("", fncReadINI("new", "KEY", strFile));
   EXPECT_EQ(42u, fncGetSectionNames(strFile).size());
 }

@@ -66,12 +66,6 @@ std::vector<std::string> fncGetSectionNames(const std::string& strFile) {
   return objPieces;
 }
 
-void subWriteINI(const std::string& strSection, const std::string& strKey,
-                 const std::string& strValue, const std::string& strFile) {
-  // A failed write is silent.
-  fncWriteINI(strSection, strKey, strValue, strFile);
-}
-
 bool fncWriteINI(const std::string& strSection, const std::string& strKey,
                  const std::string& strValue, const std::string& strFile) {
   return Os().fncWriteProfileString(strSection, strKey, strValue, strFile);

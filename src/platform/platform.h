@@ -4,7 +4,7 @@
 // operating system only through the table below. The native table for this
 // build comes from win32/platform.cc or posix/platform.cc; tests copy it,
 // replace single entries (to inject a failure, record a call or skip a
-// pause) and install the copy with ScopedPlatform.
+// pause) and install the copy in Os() (see testing/test_platform.h).
 //
 // Strings are bytes in the system's ANSI code page (UTF-8 on POSIX).
 #ifndef TARVEX_PLATFORM_PLATFORM_H_
@@ -93,7 +93,8 @@ struct Platform {
   void (*subCopyFile)(const std::string& strSource, const std::string& strDestination);
   // Deletes a file, read-only or not.
   void (*subDeleteFile)(const std::string& strPath);
-  // Creates (overwrites) an ANSI text file for writing lines.
+  // Creates (overwrites) an ANSI text file for writing lines. A read-only
+  // file is refused; on POSIX also a link or anything but a plain file.
   TextFile (*fncCreateTextFile)(const std::string& strPath);
   // Writes the text and CR LF.
   void (*subWriteLine)(TextFile objFile, const std::string& strText);
@@ -138,20 +139,6 @@ struct Platform {
 Platform& Os();
 // This build's own operations.
 const Platform& NativePlatform();
-
-// Installs a replacement table for the life of the object (tests).
-class ScopedPlatform {
- public:
-  explicit ScopedPlatform(const Platform& objReplacement) : objSaved_(Os()) {
-    Os() = objReplacement;
-  }
-  ~ScopedPlatform() { Os() = objSaved_; }
-  ScopedPlatform(const ScopedPlatform&) = delete;
-  ScopedPlatform& operator=(const ScopedPlatform&) = delete;
-
- private:
-  Platform objSaved_;
-};
 
 // Entry: the POSIX main() hands its arguments over before calling Main.
 void subSetArguments(int argc, char** argv);
