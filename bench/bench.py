@@ -605,7 +605,16 @@ class Wine:
                 stderr=subprocess.DEVNULL)
 
     def close(self):
+        # The server leaves the folder of its socket behind, named in the prefix.
+        try:
+            with open(os.path.join(self.prefix, "wineserver")) as f:
+                server = f.read().strip()
+        except OSError:
+            server = ""
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
+        if re.fullmatch(r"wine-\w{6}", server):
+            shutil.rmtree(os.path.join(tempfile.gettempdir(), server), ignore_errors=True)
         shutil.rmtree(self.prefix, ignore_errors=True)
 
 

@@ -414,7 +414,8 @@ def main():
     only = sys.argv[2:]
     t = e2e.Posix() if kind == "posix" else e2e.Windows()
     # A root of its own (short: its names stay valid 8.3 names under Wine).
-    t.base = e2e.unique_base("/tmp/tarvex-bad-" if kind == "posix" else "/tmp/tx")
+    t.base = e2e.unique_base(os.path.join(e2e.temp_root(short=kind != "posix"),
+                                          "tarvex-bad-" if kind == "posix" else "tx"))
     if os.environ.get("TARVEX_E2E_EXE"):
         t.exe = os.environ["TARVEX_E2E_EXE"]
     return e2e.run_cases(CASES, kind, t, Box(t), only, "bad input")

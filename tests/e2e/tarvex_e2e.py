@@ -14,6 +14,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import traceback
 
@@ -41,6 +42,16 @@ def parse_ini(text):
     return sections
 
 
+def temp_root(short=False):
+    """The folder for sandboxes: $TMPDIR or /tmp. Under Wine (short) only one
+    whose every name is a valid 8.3 name will do: the logs show short paths."""
+    root = tempfile.gettempdir()
+    names = [n for n in root.split("/") if n]
+    if short and not all(re.fullmatch(r"[A-Za-z0-9_-]{1,8}", n) for n in names):
+        return "/tmp"
+    return root
+
+
 def unique_base(prefix):
     """A fresh sandbox root per run; short, so its names are valid 8.3 names."""
     n = os.getpid() % 1000000
@@ -55,7 +66,7 @@ class Posix:
 
     def __init__(self):
         self.exe = os.environ.get("TARVEX_E2E_EXE") or os.path.join(ROOT, "build/posix/Tarvex")
-        self.base = unique_base("/tmp/tarvex-e2e-")
+        self.base = unique_base(os.path.join(temp_root(), "tarvex-e2e-"))
 
     def native(self, path):
         return path
@@ -133,7 +144,7 @@ class Windows:
     def __init__(self):
         self.exe = os.path.join(ROOT, "build/windows/Tarvex.exe")
         self.helpers = os.path.join(ROOT, "build/wine-helpers")
-        self.base = unique_base("/tmp/tx")
+        self.base = unique_base(os.path.join(temp_root(short=True), "tx"))
         self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         assert "WINEPREFIX" in self.env, "WINEPREFIX not set"
 
