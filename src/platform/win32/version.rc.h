@@ -1,0 +1,34 @@
+// The version resource that Tarvex's programs share: each .rc names its
+// program (TARVEX_RC_DESCRIPTION, TARVEX_RC_NAME, TARVEX_RC_FILENAME), then
+// includes this.
+#include <winver.h>
+
+#define TARVEX_RC_VERSION 5,0,0,0
+#define TARVEX_RC_VERSION_TEXT "5.00"
+
+VS_VERSION_INFO VERSIONINFO
+FILEVERSION TARVEX_RC_VERSION
+PRODUCTVERSION TARVEX_RC_VERSION
+FILEFLAGSMASK VS_FFI_FILEFLAGSMASK
+FILEFLAGS 0x0L
+FILEOS VOS__WINDOWS32
+FILETYPE VFT_APP
+FILESUBTYPE VFT2_UNKNOWN
+BEGIN
+  BLOCK "StringFileInfo"
+  BEGIN
+    BLOCK "040904B0"
+    BEGIN
+      VALUE "FileDescription", TARVEX_RC_DESCRIPTION
+      VALUE "FileVersion", TARVEX_RC_VERSION_TEXT
+      VALUE "InternalName", TARVEX_RC_NAME
+      VALUE "OriginalFilename", TARVEX_RC_FILENAME
+      VALUE "ProductName", "Tarvex"
+      VALUE "ProductVersion", TARVEX_RC_VERSION_TEXT
+    END
+  END
+  BLOCK "VarFileInfo"
+  BEGIN
+    VALUE "Translation", 0x409, 1200
+  END
+END
