@@ -55,7 +55,7 @@ const Row kRows[] = {
      "[A]\nFileName=a.dll\nFilePath=Bin\nDuplix=Yes\nExecuteFile=1\nParameters=/x\n"
      "[B]\nFileName=\"b.exe\"\nFilePath=..\\..\\Up\\\nDuplix=y\nExecuteFile=Y\n"
      "[C]\nFilName=c.txt\nFilePath=C:\\Abs\\\nParameters=/y\nduplix=n\nDuplix=Y\n"
-     "[D]\nFileName=d.dll\nDuplix=Y\nExecuteFile=Y\nParameters=/s\n",
+     "[D]\nFileName=d.dll\nDuplix=Y\nExecuteFile=Y\nParameters=/s\nFoo=1\n",
      {"a.dll", "b.exe", "d.dll"}, {}, 1,
      {"[A] nothing",
       "[B] copy b.exe to <install>%..%..%Up%, then run <install>%..%..%Up%b.exe",
@@ -75,7 +75,9 @@ const Row kRows[] = {
       "M:15: warning: Parameters on an entry that is not executed are never used",
       "M:17: warning: key 'Duplix' repeats line 16: only the first counts",
       "M:22: warning: Parameters on a library are never used: a registration takes none",
-      "3 errors, 8 warnings"}},
+      "M:23: warning: unknown key 'Foo': a run never reads it (the keys are FileName, "
+      "FilePath, Duplix, ExecuteFile, Parameters)",
+      "3 errors, 9 warnings"}},
     {"entries and files", "Tarvex.INI",
      "[One]\nFileName=TOOL.DLL\nDuplix=Y\n[one]\nFileName=x\n[Sub]\nFileName=bin\\s.exe\n"
      "Duplix=Y\n[Own]\nFileName=Duplix.ini\n[None]\nDuplix=Y\n[Text]\nFileName=t.txt\n"

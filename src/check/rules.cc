@@ -42,7 +42,12 @@ void subFind(Context& objCheck, long lngLine, bool blnError, const std::string& 
   objCheck.objReport.objFindings.push_back(Finding{lngLine, blnError, strText});
 }
 
-std::string fncQ(const std::string& strText) { return "'" + strText + "'"; }
+// A name or value in quotes; a long one (a binary file's "key") cut short.
+std::string fncQ(const std::string& strText) {
+  const size_t kShown = 64;
+  if (strText.size() <= kShown) return "'" + strText + "'";
+  return "'" + strText.substr(0, kShown) + "...'";
+}
 
 bool fncIn(const char* const* pFirst, const char* const* pLast, const std::string& strUpper) {
   return std::find_if(pFirst, pLast, [&](const char* p) { return strUpper == p; }) != pLast;
@@ -103,13 +108,15 @@ size_t fncEditDistance(const std::string& strFirst, const std::string& strSecond
   return objRow[strB.size()];
 }
 
+// The known key an unknown one is likely a typo of: the closest, when at
+// most half of it differs; otherwise nullptr.
 const char* fncClosestKey(const std::string& strName) {
   const std::string strProbe = strName.substr(0, kDistanceLength);
-  const char* strBest = kKnownKeys[0];
+  const char* strBest = nullptr;
   size_t lngBest = static_cast<size_t>(-1);
   for (const char* strKey : kKnownKeys) {
     size_t lngDistance = fncEditDistance(strProbe, strKey);
-    if (lngDistance < lngBest) {
+    if (lngDistance < lngBest && lngDistance <= std::string(strKey).size() / 2) {
       lngBest = lngDistance;
       strBest = strKey;
     }
@@ -125,9 +132,13 @@ void subCheckKeys(Context& objCheck, const ScanSection& objScan) {
     bool blnKnown = false;
     for (const char* strKey : kKnownKeys) blnKnown = blnKnown || strUpper == fncUpperCase(strKey);
     if (!blnKnown) {
+      const char* strClosest = fncClosestKey(objKey.strName);
       subFind(objCheck, objKey.lngLine, false,
-              "unknown key " + fncQ(objKey.strName) + " (did you mean " +
-                  fncQ(fncClosestKey(objKey.strName)) + "?): a run never reads it");
+              "unknown key " + fncQ(objKey.strName) +
+                  (strClosest != nullptr
+                       ? " (did you mean " + fncQ(strClosest) + "?): a run never reads it"
+                       : ": a run never reads it (the keys are FileName, FilePath, Duplix, "
+                         "ExecuteFile, Parameters)"));
       continue;
     }
     auto itSeen = objSeen.emplace(strUpper, objKey.lngLine);
