@@ -285,7 +285,8 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
 
 // The scan's section for each listed name: by position, as the scan finds
 // the same headers in the same order; by name should an encoding make the
-// counts differ.
+// counts differ, looking a few headers ahead only (a name not found there
+// gets line 0), so that no manifest makes this quadratic.
 std::vector<const ScanSection*> fncMatchSections(const std::vector<std::string>& objNames,
                                                  const std::vector<ScanSection>& objScan) {
   std::vector<const ScanSection*> objNamed;
@@ -296,7 +297,8 @@ std::vector<const ScanSection*> fncMatchSections(const std::vector<std::string>&
   size_t lngNext = 0;
   for (size_t i = 0; i < objNames.size(); ++i) {
     const std::string strUpper = fncUpperCase(objNames[i]);
-    for (size_t k = lngNext; k < objNamed.size(); ++k) {
+    const size_t kLookAhead = 64;
+    for (size_t k = lngNext; k < objNamed.size() && k < lngNext + kLookAhead; ++k) {
       if (fncUpperCase(objNamed[k]->strName) == strUpper) {
         objMatched[i] = objNamed[k];
         lngNext = k + 1;
