@@ -82,7 +82,7 @@ const Row kRows[] = {
      "[One]\nFileName=TOOL.DLL\nDuplix=Y\n[one]\nFileName=x\n[Sub]\nFileName=bin\\s.exe\n"
      "Duplix=Y\n[Own]\nFileName=Duplix.ini\n[None]\nDuplix=Y\n[Text]\nFileName=t.txt\n"
      "ExecuteFile=Y\n[Gone]\nFileName=gone.exe\nDuplix=Y\n",
-     {"tool.dll", "t.txt", "extra.bin"}, {}, 1,
+     {"tool.dll", "t.txt", "extra.bin", "Bin/"}, {}, 1,
      {"[One] copy TOOL.DLL to <install>% (unregistering the installed library first)",
       "[one] copy TOOL.DLL to <install>% (unregistering the installed library first)",
       "[Sub] copy bin%s.exe to <install>%", "[Own] nothing",
@@ -123,7 +123,12 @@ TEST(Checker, RulesOnePackagePerRow) {
     testing::MakeDir(strFolder);
     if (objRow.strManifest != nullptr)
       WriteFile(strFolder + Sep() + objRow.strManifestName, objRow.strManifest);
-    for (const char* strFile : objRow.objFiles) WriteFile(strFolder + Sep() + strFile, "x");
+    for (std::string strFile : objRow.objFiles) {
+      if (strFile.back() == '/')  // a folder: never a file no entry names
+        testing::MakeDir(strFolder + Sep() + strFile.substr(0, strFile.size() - 1));
+      else
+        WriteFile(strFolder + Sep() + strFile, "x");
+    }
     // "--" ends the options: the folder after it does not exist.
     std::vector<std::string> objArgs(objRow.objArgs.begin(), objRow.objArgs.end());
     objArgs.push_back(!objArgs.empty() && objArgs.back() == "--" ? strFolder + "-missing"

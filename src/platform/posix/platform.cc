@@ -349,13 +349,16 @@ std::vector<std::string> fncListFiles(const std::string& strFolder) {
   return objNames;
 }
 
+// Regular files only: a FIFO or a device named like a package's file would
+// otherwise block the read or never end it.
 std::string fncReadFileBytes(const std::string& strPath) {
-  int intFile = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+  int intFile = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (intFile < 0) subRaiseErrno(errno);
   struct stat objStat;
   int intError = 0;
   if (fstat(intFile, &objStat) != 0) intError = errno;
   else if (S_ISDIR(objStat.st_mode)) intError = EISDIR;
+  else if (!S_ISREG(objStat.st_mode)) intError = EINVAL;
   std::string strData;
   errno = 0;
   if (intError == 0 && !posix::fncReadAll(intFile, strData)) intError = errno ? errno : ENOMEM;
