@@ -24,6 +24,9 @@ struct RunState {
 
 extern RunState g_run;
 
+// The deployment manifest, beside the program.
+const char kManifestName[] = "Tarvex.INI";
+
 // Process exit codes.
 enum : int { kExitSuccess = 0, kExitFailed = 1, kExitInvalidParameter = 2, kExitTrapped = 3 };
 

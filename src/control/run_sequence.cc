@@ -1,26 +1,9 @@
-#include <algorithm>
-#include <cctype>
-
 #include "control/control.h"
 #include "deploy/deploy.h"
 #include "environment/environment.h"
 #include "status/status.h"
 
 namespace tarvex {
-
-namespace {
-
-const char kManifestName[] = "Tarvex.INI";
-
-// A manifest flag is on only for "Y", in any case.
-bool fncFlag(const std::string& strValue) {
-  std::string strUpper = strValue;
-  std::transform(strUpper.begin(), strUpper.end(), strUpper.begin(),
-                 [](unsigned char chr) { return static_cast<char>(std::toupper(chr)); });
-  return strUpper == "Y";
-}
-
-}  // namespace
 
 int fncRunSequence() {
   if (!fncGetVELMORInfo()) {
@@ -47,14 +30,12 @@ int fncRunSequence() {
     for (const std::string& strSection : objSections) {
       // After the first failure every later entry is skipped, silently.
       if (strSection.empty() || g_run.blnFailed) continue;
-      std::string strFileName = fncNativePath(fncReadINI(strSection, "FileName", strManifest));
-      std::string strFilePath =
-          g_run.strInstallPath + fncNativePath(fncReadINI(strSection, "FilePath", strManifest));
-      bool blnCopy = fncFlag(fncReadINI(strSection, "Duplix", strManifest));
-      bool blnExecute = fncFlag(fncReadINI(strSection, "ExecuteFile", strManifest));
-      std::string strParameters = fncReadINI(strSection, "Parameters", strManifest);
+      EntryValues objEntry = fncReadEntry(strSection, strManifest);
       if (g_run.blnFailed) continue;  // a value could not be read
-      subDuplix(strFileName, strFilePath, blnCopy, blnExecute, strParameters);
+      subDuplix(fncNativePath(objEntry.strFileName),
+                g_run.strInstallPath + fncNativePath(objEntry.strFilePath),
+                fncFlag(objEntry.strDuplix), fncFlag(objEntry.strExecuteFile),
+                objEntry.strParameters);
     }
   }
 

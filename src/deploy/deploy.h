@@ -19,6 +19,26 @@ bool fncDeleteFile(const std::string& strPath);
 void subDuplix(const std::string& strFileName, const std::string& strFilePath, bool blnCopy,
                bool blnExecute, const std::string& strParameters);
 
+// The five keys of one manifest entry, as fncReadINI reads them, in the
+// order a run reads them. A value that cannot be read fails the run (see
+// fncReadINI) and reads as empty.
+struct EntryValues {
+  std::string strFileName;
+  std::string strFilePath;
+  std::string strDuplix;
+  std::string strExecuteFile;
+  std::string strParameters;
+};
+EntryValues fncReadEntry(const std::string& strSection, const std::string& strManifest);
+
+// ASCII upper case, as manifest flags and file kinds compare.
+std::string fncUpperCase(const std::string& strText);
+// A manifest flag is on only for "Y", in any case.
+bool fncFlag(const std::string& strValue);
+// The last four characters of a file name, upper-cased: ".DLL" is
+// registered, ".EXE" run; nothing else can be executed.
+std::string fncFileKind(const std::string& strFileName);
+
 }  // namespace tarvex
 
 #endif  // TARVEX_DEPLOY_DEPLOY_H_

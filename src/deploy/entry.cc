@@ -1,20 +1,34 @@
-#include <algorithm>
-#include <cctype>
-
 #include "control/control.h"
 #include "deploy/deploy.h"
+#include "environment/environment.h"
 
 namespace tarvex {
 
-namespace {
+std::string fncUpperCase(const std::string& strText) {
+  std::string strUpper = strText;
+  for (char& chr : strUpper)
+    if (chr >= 'a' && chr <= 'z') chr = static_cast<char>(chr - ('a' - 'A'));
+  return strUpper;
+}
+
+bool fncFlag(const std::string& strValue) { return fncUpperCase(strValue) == "Y"; }
 
 std::string fncFileKind(const std::string& strFileName) {
-  std::string strKind =
-      strFileName.size() > 4 ? strFileName.substr(strFileName.size() - 4) : strFileName;
-  std::transform(strKind.begin(), strKind.end(), strKind.begin(),
-                 [](unsigned char chr) { return static_cast<char>(std::toupper(chr)); });
-  return strKind;
+  return fncUpperCase(strFileName.size() > 4 ? strFileName.substr(strFileName.size() - 4)
+                                             : strFileName);
 }
+
+EntryValues fncReadEntry(const std::string& strSection, const std::string& strManifest) {
+  EntryValues objEntry;
+  objEntry.strFileName = fncReadINI(strSection, "FileName", strManifest);
+  objEntry.strFilePath = fncReadINI(strSection, "FilePath", strManifest);
+  objEntry.strDuplix = fncReadINI(strSection, "Duplix", strManifest);
+  objEntry.strExecuteFile = fncReadINI(strSection, "ExecuteFile", strManifest);
+  objEntry.strParameters = fncReadINI(strSection, "Parameters", strManifest);
+  return objEntry;
+}
+
+namespace {
 
 // The target is quoted: unquoted, a folder with a space in it would make
 // the system try its first word as a program.

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarvex {
 
@@ -133,6 +134,15 @@ struct Platform {
   // At the end of a run: lets go of started processes that were not waited
   // for (reaps the ended ones on POSIX).
   void (*subReapProcesses)();
+
+  // ---- Reading a package folder (the package checker; a run never calls
+  // these). Both raise Error.
+  // The names of the files directly in a folder, in no set order: what the
+  // existence test above calls a file (folders left out), each name as the
+  // folder stores it.
+  std::vector<std::string> (*fncListFiles)(const std::string& strFolder);
+  // A file's whole content, as bytes.
+  std::string (*fncReadFileBytes)(const std::string& strPath);
 };
 
 // The table in use.

@@ -66,6 +66,8 @@ class Posix:
 
     def __init__(self):
         self.exe = os.environ.get("TARVEX_E2E_EXE") or os.path.join(ROOT, "build/posix/Tarvex")
+        self.check_exe = (os.environ.get("TARVEX_E2E_CHECK") or
+                          os.path.join(ROOT, "build/posix/tarvex-check"))
         self.base = unique_base(os.path.join(temp_root(), "tarvex-e2e-"))
 
     def native(self, path):
@@ -136,6 +138,12 @@ class Posix:
                            stdin=subprocess.DEVNULL, preexec_fn=preexec)
         return p.returncode
 
+    def check(self, args):
+        """The package checker: (exit code, standard output lines)."""
+        p = subprocess.run([self.check_exe] + args, env=self.env, cwd=self.sandbox,
+                           timeout=120, stdin=subprocess.DEVNULL, capture_output=True)
+        return p.returncode, p.stdout.decode("utf-8", "replace").splitlines()
+
 
 class Windows:
     name = "windows"
@@ -143,6 +151,7 @@ class Windows:
 
     def __init__(self):
         self.exe = os.path.join(ROOT, "build/windows/Tarvex.exe")
+        self.check_exe = os.path.join(ROOT, "build/windows/TarvexCheck.exe")
         self.helpers = os.path.join(ROOT, "build/wine-helpers")
         self.base = unique_base(os.path.join(temp_root(short=True), "tx"))
         self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -214,6 +223,10 @@ class Windows:
         p = subprocess.run(command, env=self.env, cwd=self.sandbox, capture_output=True,
                            timeout=300, stdin=subprocess.DEVNULL)
         return p.returncode
+
+    def check(self, args):
+        p = self.wine(self.check_exe, *args, check=False)
+        return p.returncode, p.stdout.decode("utf-8", "replace").replace("\r\n", "\n").splitlines()
 
     # Wine's profile writer rewrites the whole file and drops trailing blanks.
     def stored(self, value):
@@ -540,15 +553,68 @@ def case_forty_sections(t):
     expect(len(c.log()), 3 + 40 + 3, "log lines")
 
 
+def case_checker_passes_what_a_run_deploys(t):
+    """A clean package: the checker shows the plan and exits 0, and a run ends SUCCESS."""
+    c = Case(t, "checkclean")
+    t.library(os.path.join(c.app, "tool.dll"))
+    t.program(os.path.join(c.app, "setup.exe"), os.path.join(c.dir, "record.txt"))
+    c.manifest([("Tool", {"FileName": "tool.dll", "FilePath": "Bin\\", "Duplix": "Y",
+                          "ExecuteFile": "Y"}),
+                ("Setup", {"FileName": "setup.exe", "FilePath": "Bin\\", "Duplix": "Y",
+                           "ExecuteFile": "Y", "Parameters": "/quiet"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    folder = c.agent_n("Bin" + t.sep)
+    expect(t.check(["--install", c.agent_n(""), c.app_n()]), (0, [
+        "[Tool] copy tool.dll to %s (unregistering the installed library first), then "
+        "register %stool.dll" % (folder, folder),
+        "[Setup] copy setup.exe to %s, then run %ssetup.exe with /quiet" % (folder, folder),
+        "0 errors, 0 warnings"]), "checker")
+    expect(c.run("4711"), 0, "exit code")
+    expect(c.status()["LastRunStatusCode"], "SUCCESS", "status")
+
+
+def case_checker_broken_package(t):
+    """Findings as compilers give them, exit 1; exit 2 for a folder that is not there."""
+    c = Case(t, "checkbroken")
+    c.write("app/tool.dll", "x")
+    c.write("app/extra.txt", "x")
+    c.write("app/Tarvex.INI", "[Tool]\r\nFileName=tool.dll\r\nFilePath=Bin\r\nDuplix=Yes\r\n"
+            "[tool]\r\nFileNam=x\r\n[Gone]\r\nFileName=gone.exe\r\nDuplix=Y\r\n")
+    m = c.app_n("Tarvex.INI")
+    code, out = t.check([c.app_n()])
+    expect((code, out), (1, [
+        "[Tool] nothing", "[tool] nothing", "[Gone] copy gone.exe to <install>" + t.sep,
+        m + ":0: warning: 'extra.txt' is in the package folder but no entry names it",
+        m + ":3: error: FilePath 'Bin' does not end with '\\': a run glues folder and file name "
+        "together (<install>%sBintool.dll)" % t.sep,
+        m + ":4: error: Duplix=Yes counts as N: only Y (any case) asks for a copy",
+        m + ":5: error: section [tool] repeats [Tool] of line 1 (names ignore case): a run reads "
+        "only the first, so it deploys that entry again and never reads this one",
+        m + ":8: error: source 'gone.exe' is not in the package folder: a run fails this entry",
+        "4 errors, 1 warning"]), "checker")
+    expect(t.check([c.app_n("missing")])[0], 2, "exit code for a missing folder")
+    expect(c.exists("app/Duplix.log") or c.exists("app/Duplix.ini"), False, "checker wrote")
+
+
 def case_program_file(t):
-    """Tarvex.exe is a 32-bit GUI program carrying version 5.00."""
+    """Tarvex.exe is a 32-bit GUI program, TarvexCheck.exe a 32-bit console program, both
+    carrying version 5.00."""
+    for exe, subsystem in ((t.exe, 2), (t.check_exe, 3)):
+        program_file(exe, subsystem)
+
+
+case_program_file.only = "windows"
+
+
+def program_file(exe, subsystem):
     import struct
-    with open(t.exe, "rb") as f:
+    with open(exe, "rb") as f:
         data = f.read()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     expect(data[pe:pe + 4], b"PE\0\0", "PE signature")
     expect(struct.unpack_from("<H", data, pe + 4)[0], 0x14C, "machine (i386)")
-    expect(struct.unpack_from("<H", data, pe + 24 + 68)[0], 2, "subsystem (Windows GUI)")
+    expect(struct.unpack_from("<H", data, pe + 24 + 68)[0], subsystem,
+           "subsystem (2 GUI, 3 console)")
     fixed = data.find(struct.pack("<I", 0xFEEF04BD))
     assert fixed > 0, "no fixed version information"
     versions = struct.unpack_from("<IIII", data, fixed + 8)
@@ -560,9 +626,6 @@ def case_program_file(t):
         at += len(key)
         at += (4 - at % 4) % 4  # the value is aligned on 32 bits
         expect(data[at:at + 10].decode("utf-16-le"), "5.00\0", name)
-
-
-case_program_file.only = "windows"
 
 CASES = [v for k, v in sorted(globals().items()) if k.startswith("case_")]
 

@@ -350,6 +350,50 @@ void subCloseTextFile(TextFile objFile) {
   delete objLog;
 }
 
+// ---- package folder
+
+std::vector<std::string> fncListFiles(const std::string& strFolder) {
+  DIR* pFolder = opendir(strFolder.c_str());
+  if (pFolder == nullptr) subRaiseErrno(errno);
+  std::vector<std::string> objNames;
+  for (;;) {
+    errno = 0;
+    struct dirent* pEntry = readdir(pFolder);
+    if (pEntry == nullptr) break;
+    const char* pName = pEntry->d_name;
+    if (std::strcmp(pName, ".") == 0 || std::strcmp(pName, "..") == 0) continue;
+    bool blnFile = pEntry->d_type == DT_REG;
+    if (pEntry->d_type != DT_REG && pEntry->d_type != DT_DIR) {
+      // A link or an unknown type counts as the existence test counts it.
+      struct stat objStat;
+      blnFile = fstatat(dirfd(pFolder), pName, &objStat, 0) == 0 && !S_ISDIR(objStat.st_mode);
+    }
+    if (blnFile) objNames.push_back(pName);
+  }
+  int intError = errno;
+  closedir(pFolder);
+  if (intError != 0) subRaiseErrno(intError);
+  return objNames;
+}
+
+// Regular files only: a FIFO or a device named like a package's file would
+// otherwise block the read or never end it.
+std::string fncReadFileBytes(const std::string& strPath) {
+  int intFile = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (intFile < 0) subRaiseErrno(errno);
+  struct stat objStat;
+  int intError = 0;
+  if (fstat(intFile, &objStat) != 0) intError = errno;
+  else if (S_ISDIR(objStat.st_mode)) intError = EISDIR;
+  else if (!S_ISREG(objStat.st_mode)) intError = EINVAL;
+  std::string strData;
+  errno = 0;
+  if (intError == 0 && !posix::fncReadAll(intFile, strData)) intError = errno ? errno : ENOMEM;
+  close(intFile);
+  if (intError != 0) subRaiseErrno(intError);
+  return strData;
+}
+
 // ---- processes
 
 struct Child {
@@ -507,6 +551,8 @@ Platform fncMakeNative() {
   objTable.fncExitCode = fncExitCode;
   objTable.subCloseProcess = subCloseProcess;
   objTable.subReapProcesses = subReapProcesses;
+  objTable.fncListFiles = fncListFiles;
+  objTable.fncReadFileBytes = fncReadFileBytes;
   return objTable;
 }
 

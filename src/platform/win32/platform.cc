@@ -361,6 +361,57 @@ void subCloseTextFile(TextFile objFile) {
     CloseHandle(fncHandle(objFile));
 }
 
+// ---- Package folder
+
+std::vector<std::string> fncListFiles(const std::string& strFolder) {
+  std::string strPattern = strFolder;
+  if (strPattern.empty() || (strPattern.back() != '\\' && strPattern.back() != '/'))
+    strPattern += '\\';
+  strPattern += '*';
+  WIN32_FIND_DATAA objFound = {};
+  HANDLE objFind = FindFirstFileA(strPattern.c_str(), &objFound);
+  std::vector<std::string> objNames;
+  if (objFind == INVALID_HANDLE_VALUE) {
+    DWORD lngCode = GetLastError();
+    if (lngCode == ERROR_FILE_NOT_FOUND) return objNames;  // an empty drive root
+    subRaiseCode(lngCode);
+  }
+  do {
+    if (!(objFound.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      objNames.push_back(objFound.cFileName);
+  } while (FindNextFileA(objFind, &objFound));
+  DWORD lngCode = GetLastError();
+  FindClose(objFind);
+  if (lngCode != ERROR_NO_MORE_FILES) subRaiseCode(lngCode);
+  return objNames;
+}
+
+std::string fncReadFileBytes(const std::string& strPath) {
+  HANDLE objFile = CreateFileA(strPath.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (objFile == INVALID_HANDLE_VALUE) subRaiseCode(GetLastError());
+  std::string strData;
+  DWORD lngCode = ERROR_SUCCESS;
+  try {
+    char chrBuffer[65536];
+    for (;;) {
+      DWORD lngRead = 0;
+      if (!ReadFile(objFile, chrBuffer, sizeof chrBuffer, &lngRead, nullptr)) {
+        lngCode = GetLastError();
+        break;
+      }
+      if (lngRead == 0) break;
+      strData.append(chrBuffer, lngRead);
+    }
+  } catch (...) {
+    lngCode = ERROR_NOT_ENOUGH_MEMORY;
+  }
+  CloseHandle(objFile);
+  if (lngCode != ERROR_SUCCESS) subRaiseCode(lngCode);
+  return strData;
+}
+
 // ---- Registry
 
 int32_t fncRegOpenAgentKey(RegKey* pKey) {
@@ -495,6 +546,8 @@ const Platform& NativePlatform() {
       .fncExitCode = fncExitCode,
       .subCloseProcess = subCloseProcess,
       .subReapProcesses = subReapProcesses,
+      .fncListFiles = fncListFiles,
+      .fncReadFileBytes = fncReadFileBytes,
   };
   return objNative;
 }

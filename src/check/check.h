@@ -1,0 +1,69 @@
+// The package checker: reads a package folder as a run would and says what a
+// run would do with it and what is wrong. It never writes, creates, deletes
+// or starts anything, and reads nothing outside the package folder.
+//
+// Values come from the run's own routines (fncGetSectionNames, fncReadEntry
+// over fncReadINI), so the checker and a run cannot disagree on what a key
+// holds. A plain scan of the manifest's text alongside finds the line of each
+// section header and key, and the keys a run never asks for.
+#ifndef TARVEX_CHECK_CHECK_H_
+#define TARVEX_CHECK_CHECK_H_
+
+#include <string>
+#include <vector>
+
+namespace tarvex {
+
+// ---- scan.cc: section headers and key lines of a manifest's text.
+
+struct ScanKey {
+  std::string strName;   // trimmed, cut at a NUL
+  std::string strValue;  // trimmed, quotes kept
+  long lngLine;          // 1-based
+};
+
+struct ScanSection {
+  std::string strName;  // trimmed, cut at a NUL; "" for a nameless one
+  long lngLine;         // of the header; 0 for the lines before the first
+  std::vector<ScanKey> objKeys;
+};
+
+// [0] holds the key lines before the first header. Lines end at CR, LF or
+// CR LF; blank lines and ';' comments are left out. A UTF-8 mark is
+// skipped; UTF-16 text is read unit by unit, anything beyond ASCII as '?'.
+std::vector<ScanSection> fncScanManifest(const std::string& strBytes);
+
+// ---- rules.cc: the plan and the findings for one package folder.
+
+struct Finding {
+  long lngLine;  // 0 when no line applies
+  bool blnError;
+  std::string strText;
+};
+
+struct CheckReport {
+  std::vector<std::string> objPlan;  // a line per entry, in run order
+  std::vector<Finding> objFindings;  // by line
+  int intErrors = 0;
+  int intWarnings = 0;
+};
+
+// Checks a package folder. strInstall is what targets are shown under and
+// ends in the separator. Raises Error when the folder cannot be listed.
+CheckReport fncCheckPackage(const std::string& strFolder, const std::string& strInstall);
+
+// A name in a folder: the separator added unless the folder ends in one.
+std::string fncJoinPath(const std::string& strFolder, const std::string& strName);
+
+// ---- report.cc: the program.
+
+enum : int { kCheckClean = 0, kCheckErrors = 1, kCheckCannotRun = 2 };
+
+// Runs the checker over its arguments (without the program name); fills
+// what goes to standard output and standard error; returns the exit code.
+int fncCheckMain(const std::string& strProgram, const std::vector<std::string>& objArgs,
+                 std::string& strOut, std::string& strErr);
+
+}  // namespace tarvex
+
+#endif  // TARVEX_CHECK_CHECK_H_

@@ -1,0 +1,157 @@
+// The checker's rules, one package per row: the manifest and files of a
+// package folder, and the whole standard output and exit code expected.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "check/check.h"
+#include "testing/test_platform.h"
+
+namespace tarvex {
+namespace {
+
+using testing::Harness;
+using testing::Sep;
+using testing::WriteFile;
+
+struct Row {
+  const char* strName;
+  const char* strManifestName;
+  const char* strManifest;  // nullptr: none
+  std::vector<const char*> objFiles;
+  std::vector<const char*> objArgs;  // before the folder
+  int intExit;
+  // "M:" stands for the manifest's path, '%' for the separator, and a line
+  // starting "posix " or "win32 " is expected on that build only.
+  std::vector<const char*> objOut;
+};
+
+const char kClean[] =
+    "; a library and an installer\r\n[Tool library]\r\nFileName=tool.dll\r\nFilePath=Bin\\\r\n"
+    "Duplix=Y\r\nExecuteFile=y\r\n\r\n[Installer]\r\nFileName=setup.exe\r\nDuplix=Y\r\n"
+    "ExecuteFile=Y\r\nParameters=/quiet\r\n[Readme]\r\nFileName=readme.txt\r\n";
+
+const Row kRows[] = {
+    {"clean, Tarvex's own files aside", "Tarvex.INI", kClean, {"tool.dll", "setup.exe", "readme.txt", "Tarvex.exe", "Duplix.log"}, {"--install",
+     "C:\\Agent"}, 0,
+     {"[Tool library] copy tool.dll to C:\\Agent%Bin% (unregistering the installed library "
+      "first), then register C:\\Agent%Bin%tool.dll",
+      "[Installer] copy setup.exe to C:\\Agent%, then run C:\\Agent%setup.exe with /quiet",
+      "[Readme] nothing", "0 errors, 0 warnings"}},
+    {"no manifest", "Tarvex.INI", nullptr, {"tool.dll"}, {}, 1,
+     {"M:0: error: no Tarvex.INI in the package folder: a run fails with \"Tarvex.ini Not "
+      "Found\"", "1 error, 0 warnings"}},
+    {"manifest in another case; keys outside sections; no sections", "tarvex.ini",
+     "stray=1\n[]\nx=1\n", {}, {}, 1,
+     {"posix M:0: error: no Tarvex.INI in the package folder (there is 'tarvex.ini': names "
+      "differ in case): a run fails with \"Tarvex.ini Not Found\"",
+      "win32 M:0: error: Tarvex.INI is stored as 'tarvex.ini': a run on POSIX would not find it",
+      "win32 M:0: error: no sections: a run deploys nothing and fails with \"File Info Not Found "
+      "in Tarvex.ini\"",
+      "win32 M:1: warning: key 'stray' before the first section belongs to no entry",
+      "win32 M:2: warning: a section without a name is never read",
+      "posix 1 error, 0 warnings", "win32 2 errors, 2 warnings"}},
+    {"values", "Tarvex.INI",
+     "[A]\nFileName=a.dll\nFilePath=Bin\nDuplix=Yes\nExecuteFile=1\nParameters=/x\n"
+     "[B]\nFileName=\"b.exe\"\nFilePath=..\\..\\Up\\\nDuplix=y\nExecuteFile=Y\n"
+     "[C]\nFilName=c.txt\nFilePath=C:\\Abs\\\nParameters=/y\nduplix=n\nDuplix=Y\n"
+     "[D]\nFileName=d.dll\nDuplix=Y\nExecuteFile=Y\nParameters=/s\nFoo=1\n",
+     {"a.dll", "b.exe", "d.dll"}, {}, 1,
+     {"[A] nothing",
+      "[B] copy b.exe to <install>%..%..%Up%, then run <install>%..%..%Up%b.exe",
+      "[C] nothing",
+      "[D] copy d.dll to <install>% (unregistering the installed library first), then register "
+      "<install>%d.dll",
+      "M:3: error: FilePath 'Bin' does not end with '\\': a run glues folder and file name "
+      "together (<install>%Bina.dll)",
+      "M:4: error: Duplix=Yes counts as N: only Y (any case) asks for a copy",
+      "M:5: error: ExecuteFile=1 counts as N: only Y (any case) asks to register or run the file",
+      "M:6: warning: Parameters on an entry that is not executed are never used",
+      "M:8: warning: FileName is in quotes, which a run removes: it reads 'b.exe'",
+      "M:9: warning: FilePath '..\\..\\Up\\' climbs out of the installation folder with '..'",
+      "M:13: warning: unknown key 'FilName' (did you mean 'FileName'?): a run never reads it",
+      "M:14: warning: FilePath 'C:\\Abs\\' is absolute: a run still puts it below the "
+      "installation folder",
+      "M:15: warning: Parameters on an entry that is not executed are never used",
+      "M:17: warning: key 'Duplix' repeats line 16: only the first counts",
+      "M:22: warning: Parameters on a library are never used: a registration takes none",
+      "M:23: warning: unknown key 'Foo': a run never reads it (the keys are FileName, "
+      "FilePath, Duplix, ExecuteFile, Parameters)",
+      "3 errors, 9 warnings"}},
+    {"entries and files", "Tarvex.INI",
+     "[One]\nFileName=TOOL.DLL\nDuplix=Y\n[one]\nFileName=x\n[Sub]\nFileName=bin\\s.exe\n"
+     "Duplix=Y\n[Own]\nFileName=Duplix.ini\n[None]\nDuplix=Y\n[Text]\nFileName=t.txt\n"
+     "ExecuteFile=Y\n[Gone]\nFileName=gone.exe\nDuplix=Y\n",
+     {"tool.dll", "t.txt", "extra.bin", "Bin/"}, {}, 1,
+     {"[One] copy TOOL.DLL to <install>% (unregistering the installed library first)",
+      "[one] copy TOOL.DLL to <install>% (unregistering the installed library first)",
+      "[Sub] copy bin%s.exe to <install>%", "[Own] nothing",
+      "[None] copy (no FileName) to <install>%", "[Text] fail to execute <install>%t.txt",
+      "[Gone] copy gone.exe to <install>%",
+      "M:0: warning: 'extra.bin' is in the package folder but no entry names it",
+      "posix M:2: error: source 'TOOL.DLL' is not in the package folder (there is 'tool.dll': "
+      "names differ in case): a run fails this entry",
+      "win32 M:2: error: source 'TOOL.DLL' is stored as 'tool.dll': a run on POSIX would not "
+      "find it",
+      "M:4: error: section [one] repeats [One] of line 1 (names ignore case): a run reads only "
+      "the first, so it deploys that entry again and never reads this one",
+      "M:7: error: FileName 'bin\\s.exe' holds a folder separator: a package's files lie "
+      "directly in its folder",
+      "M:10: error: FileName 'Duplix.ini' names one of Tarvex's own files",
+      "M:12: error: Duplix=Y without a FileName: a run fails this entry",
+      "M:15: error: ExecuteFile=Y on 't.txt', which is neither a .DLL nor an .EXE: a run fails "
+      "this entry",
+      "M:17: error: source 'gone.exe' is not in the package folder: a run fails this entry",
+      "7 errors, 1 warning"}},
+    {"a bad option", "Tarvex.INI", kClean, {}, {"--bogus"}, 2, {}},
+    {"a missing folder", "Tarvex.INI", kClean, {}, {"--"}, 2, {}},
+};
+
+std::vector<std::string> Lines(const std::string& strText) {
+  std::vector<std::string> objLines;
+  std::istringstream objIn(strText);
+  for (std::string strLine; std::getline(objIn, strLine);) objLines.push_back(strLine);
+  return objLines;
+}
+
+TEST(Checker, RulesOnePackagePerRow) {
+  const std::string strBuild = Sep() == "/" ? "posix " : "win32 ";
+  for (const Row& objRow : kRows) {
+    SCOPED_TRACE(objRow.strName);
+    Harness objHarness;
+    const std::string strFolder = objHarness.strApp + Sep() + "package";
+    testing::MakeDir(strFolder);
+    if (objRow.strManifest != nullptr)
+      WriteFile(strFolder + Sep() + objRow.strManifestName, objRow.strManifest);
+    for (std::string strFile : objRow.objFiles) {
+      if (strFile.back() == '/')  // a folder: never a file no entry names
+        testing::MakeDir(strFolder + Sep() + strFile.substr(0, strFile.size() - 1));
+      else
+        WriteFile(strFolder + Sep() + strFile, "x");
+    }
+    // "--" ends the options: the folder after it does not exist.
+    std::vector<std::string> objArgs(objRow.objArgs.begin(), objRow.objArgs.end());
+    objArgs.push_back(!objArgs.empty() && objArgs.back() == "--" ? strFolder + "-missing"
+                                                                 : strFolder);
+    std::string strOut, strErr;
+    EXPECT_EQ(objRow.intExit, fncCheckMain("tarvex-check", objArgs, strOut, strErr));
+
+    std::vector<std::string> objWanted;
+    for (std::string strLine : objRow.objOut) {
+      if (strLine.compare(0, 6, "posix ") == 0 || strLine.compare(0, 6, "win32 ") == 0) {
+        if (strLine.compare(0, 6, strBuild) != 0) continue;
+        strLine.erase(0, 6);
+      }
+      if (strLine.compare(0, 2, "M:") == 0)
+        strLine.replace(0, 1, strFolder + Sep() + "Tarvex.INI");
+      for (char& chr : strLine)
+        if (chr == '%') chr = Sep()[0];
+      objWanted.push_back(strLine);
+    }
+    EXPECT_EQ(objWanted, Lines(strOut));
+    EXPECT_EQ(objRow.intExit == 2, !strErr.empty()) << strErr;
+  }
+}
+
+}  // namespace
+}  // namespace tarvex
