@@ -220,9 +220,11 @@ TEST(Win32Registry, AgentKeyRoundTrip) {
   }
   EXPECT_EQ(lngOpen, kErrFileNotFound);
   EXPECT_EQ(objKey, nullptr);
+  // Written where a 32-bit program looks, whatever this test program is.
   HKEY objWrite = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR", 0, nullptr, 0, KEY_SET_VALUE,
-                      nullptr, &objWrite, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR", 0, nullptr, 0,
+                      KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &objWrite,
+                      nullptr) != ERROR_SUCCESS)
     GTEST_SKIP() << "the machine hive is not writable";
   static const char kPath[] = "C:\\Agent";
   RegSetValueExA(objWrite, "InstallationPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(kPath),
@@ -241,7 +243,7 @@ TEST(Win32Registry, AgentKeyRoundTrip) {
   EXPECT_EQ(Win().fncRegQueryValue(objKey, "REGID", &lngType, nullptr, &lngSize),
             kErrFileNotFound);
   Win().subRegCloseKey(objKey);
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR");
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR", KEY_WOW64_32KEY, 0);
 }
 
 TEST(Win32Process, StartsWaitsAndReportsRefusals) {
