@@ -47,9 +47,12 @@ std::string fncRunLockName(const std::string& strFolder) {
   std::string strPath = lngLength > 0 && lngLength < objFull.size()
                             ? std::string(objFull.data(), lngLength)
                             : strFolder;
-  lngLength = GetLongPathNameA(strPath.c_str(), objFull.data(),
-                               static_cast<DWORD>(objFull.size()));
-  if (lngLength > 0 && lngLength < objFull.size()) strPath.assign(objFull.data(), lngLength);
+  // Only a generated short name holds a "~"; expanding one reads the folders.
+  if (strPath.find('~') != std::string::npos) {
+    lngLength = GetLongPathNameA(strPath.c_str(), objFull.data(),
+                                 static_cast<DWORD>(objFull.size()));
+    if (lngLength > 0 && lngLength < objFull.size()) strPath.assign(objFull.data(), lngLength);
+  }
   while (!strPath.empty() && (strPath.back() == '\\' || strPath.back() == '/'))
     strPath.pop_back();
 

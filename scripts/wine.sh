@@ -1,0 +1,19 @@
+# Sourced by scripts/test and scripts/bench (with "root" set): finds out
+# whether this host runs 32-bit code. A host whose kernel refuses i386
+# programs cannot run the 32-bit Tarvex.exe at all, under any prefix; there
+# the 64-bit build of the same Windows code (build/windows64) stands in, run
+# by the 64-bit loader, which Debian's wine wrapper would not pick.
+#   wine_host  sets WINE_I386 to 1 or 0; with 0, puts a "wine" that runs the
+#              64-bit loader first on PATH
+wine_host() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    WINE_I386=1
+    return
+  fi
+  WINE_I386=0
+  mkdir -p "$root/build/wine64-bin"
+  printf '#!/bin/sh\nWINELOADER=/usr/lib/wine/wine64 exec /usr/lib/wine/wine64 "$@"\n' \
+    >"$root/build/wine64-bin/wine"
+  chmod +x "$root/build/wine64-bin/wine"
+  export PATH="$root/build/wine64-bin:$PATH"
+}
