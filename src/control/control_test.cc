@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "control/control.h"
 #include "testing/test_platform.h"
 
@@ -88,30 +86,6 @@ TEST_F(MainRun, LogThatCannotBeCreatedEndsTheRunAtOnce) {
   objHarness.Install();
   EXPECT_EQ(kExitTrapped, Main());
   EXPECT_TRUE(objHarness.objLog.empty());
-}
-
-// A run that cannot get its folder's lock within the wait (shortened here)
-// ends with 4 before it reads or writes anything.
-TEST_F(MainRun, ARunThatCannotGetTheLockTouchesNothing) {
-  static std::vector<uint32_t> objWaits;
-  objWaits.clear();
-  objHarness.objTable.fncLockAppFolder = [](uint32_t lngMilliseconds) {
-    objWaits.push_back(lngMilliseconds);
-    return false;
-  };
-  objHarness.objTable.fncCreateTextFile = [](const std::string&) -> TextFile {
-    ADD_FAILURE() << "the log was created";
-    return nullptr;
-  };
-  objHarness.objTable.fncAppFolder = []() -> std::string {
-    ADD_FAILURE() << "the application folder was read";
-    return "";
-  };
-  objHarness.Install();
-  EXPECT_EQ(kExitLockTimeout, Main());
-  EXPECT_EQ(std::vector<uint32_t>{30u * 60 * 1000}, objWaits);
-  EXPECT_TRUE(objHarness.objLog.empty());
-  EXPECT_TRUE(std::filesystem::is_empty(objHarness.strApp));
 }
 
 // The agent is installed in the sandbox's root folder.

@@ -311,6 +311,7 @@ bool WExitCode(ProcHandle, uint32_t* pCode) {
 void WCloseProcess(ProcHandle) {}
 void WReap() {}
 bool WLock(uint32_t lngMilliseconds) {
+  EXPECT_EQ(30u * 60 * 1000, lngMilliseconds) << "a run waits 30 minutes for its folder";
   const Kind* pKind = Due(kOpLock);
   Before(pKind);
   if (Quiet(pKind)) return false;
