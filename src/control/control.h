@@ -28,7 +28,16 @@ extern RunState g_run;
 const char kManifestName[] = "Tarvex.INI";
 
 // Process exit codes.
-enum : int { kExitSuccess = 0, kExitFailed = 1, kExitInvalidParameter = 2, kExitTrapped = 3 };
+enum : int {
+  kExitSuccess = 0,
+  kExitFailed = 1,
+  kExitInvalidParameter = 2,
+  kExitTrapped = 3,
+  kExitLockTimeout = 4,  // another run held the application folder too long
+};
+
+// How long a run waits for the run in its application folder to end.
+constexpr uint32_t kLockWaitMilliseconds = 30 * 60 * 1000;
 
 // Appends one line to the run log; never fails.
 void subWriteLog(const std::string& strMessage);

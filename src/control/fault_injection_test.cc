@@ -34,7 +34,7 @@ enum Op {
   kOpCommandLine, kOpAppFolder, kOpShortDate, kOpLongTime, kOpTimeSeparator,
   kOpShortPath, kOpSetAttributes, kOpExists, kOpCopy, kOpDelete, kOpCreateLog,
   kOpWriteLine, kOpRegOpen, kOpRegQuery, kOpProfileRead, kOpSectionNames,
-  kOpProfileWrite, kOpStart, kOpOpenProcess, kOpWait, kOpExitCode, kOpCount
+  kOpProfileWrite, kOpStart, kOpOpenProcess, kOpWait, kOpExitCode, kOpLock, kOpCount
 };
 const char* const kOpNames[kOpCount] = {
     "fncCommandLineTail", "fncAppFolder", "fncShortDate", "fncLongTime", "fncTimeSeparator",
@@ -42,7 +42,7 @@ const char* const kOpNames[kOpCount] = {
     "subDeleteFile", "fncCreateTextFile", "subWriteLine", "fncRegOpenAgentKey",
     "fncRegQueryValue", "fncGetProfileString", "fncGetProfileSectionNames",
     "fncWriteProfileString", "fncStartProcess", "fncOpenProcess", "fncWaitForProcess",
-    "fncExitCode"};
+    "fncExitCode", "fncLockAppFolder"};
 
 enum KindType {
   kRaise,     // raises Error lngValue before doing anything
@@ -73,8 +73,10 @@ std::vector<Kind> KindsOf(Op intOp) {
     case kOpDelete:
     case kOpCreateLog:
     case kOpStart:
+    case kOpLock:
       for (int32_t lngNumber : kErrorNumbers) objKinds.push_back({kRaise, lngNumber});
       if (intOp == kOpCopy || intOp == kOpDelete) objKinds.push_back({kAfter, kErrDiskFull});
+      if (intOp == kOpLock) objKinds.push_back({kReturn, 0});  // the wait ran out
       break;
     case kOpWriteLine:
       // A line write is never told apart by its number: a refused write and
@@ -308,6 +310,13 @@ bool WExitCode(ProcHandle, uint32_t* pCode) {
 }
 void WCloseProcess(ProcHandle) {}
 void WReap() {}
+bool WLock(uint32_t lngMilliseconds) {
+  EXPECT_EQ(30u * 60 * 1000, lngMilliseconds) << "a run waits 30 minutes for its folder";
+  const Kind* pKind = Due(kOpLock);
+  Before(pKind);
+  if (Quiet(pKind)) return false;
+  return g_base.fncLockAppFolder(lngMilliseconds);
+}
 
 // ---- the scenario
 
@@ -396,6 +405,7 @@ class FaultInjection : public ::testing::Test {
     t.fncExitCode = WExitCode;
     t.subCloseProcess = WCloseProcess;
     t.subReapProcesses = WReap;
+    t.fncLockAppFolder = WLock;
     objHarness.Install();
   }
 
@@ -487,9 +497,17 @@ class FaultInjection : public ::testing::Test {
     const Op intOp = objPlan.intOp;
     if (intOp != kOpCount && !objPlan.blnFired) fncProblem("the fault did not fire");
 
-    // The log. Without one (it could not be created, or its path not
-    // formed) the run ends at once.
-    if (intOp == kOpCreateLog || (intOp != kOpWriteLine && o.objLog.empty())) {
+    // Without the lock the run ends before anything else: 4 when the wait
+    // ran out, Main's trap (3) when the lock could not be made.
+    if (intOp == kOpLock) {
+      int intWanted = Quiet(&objPlan.objKind) ? kExitLockTimeout : kExitTrapped;
+      if (o.intExit != intWanted) fncProblem("a run without the lock must end at once");
+      for (int i = 0; i < kOpCount; ++i)
+        if (i != kOpLock && g_calls[i] > 0)
+          fncProblem(std::string("a run without the lock called ") + kOpNames[i]);
+    } else if (intOp == kOpCreateLog || (intOp != kOpWriteLine && o.objLog.empty())) {
+      // The log. Without one (it could not be created, or its path not
+      // formed) the run ends at once.
       if (o.intExit != kExitTrapped) fncProblem("a run without a log must end at once (3)");
       if (!o.objLog.empty()) fncProblem("lines logged without a log");
       if (!o.strStatusFile.empty()) fncProblem("a run without a log wrote a status file");
@@ -549,7 +567,8 @@ class FaultInjection : public ::testing::Test {
         if (strLine.rfind("MSG : Successfully Copied PID File ", 0) == 0) blnHandedOver = true;
       if (!blnHandedOver) fncProblem("a trapped run left SUCCESS in its status file");
     }
-    if (o.intExit != kExitSuccess && o.intExit != kExitFailed && o.intExit != kExitTrapped)
+    if (o.intExit != kExitSuccess && o.intExit != kExitFailed && o.intExit != kExitTrapped &&
+        (o.intExit != kExitLockTimeout || intOp != kOpLock))
       fncProblem("unexpected exit code " + std::to_string(o.intExit));
 
     // A failed run says why.

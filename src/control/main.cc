@@ -59,6 +59,9 @@ int Main() {
   try {
     g_run = RunState();
     g_run.blnFailed = false;
+    // One run per application folder: a later run waits here, before it
+    // has touched the log, the status file or any target.
+    if (!Os().fncLockAppFolder(kLockWaitMilliseconds)) return kExitLockTimeout;
     g_run.objLog = Os().fncCreateTextFile(fncAppFolder() + fncSep() + "Duplix.log");
     subWriteLog("MSG : Application Started " + fncGeneralDateTime(Os().fncLocalTime()));
 

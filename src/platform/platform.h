@@ -143,6 +143,13 @@ struct Platform {
   std::vector<std::string> (*fncListFiles)(const std::string& strFolder);
   // A file's whole content, as bytes.
   std::string (*fncReadFileBytes)(const std::string& strPath);
+  // ---- Run lock, one per application folder.
+  // Takes this program's run lock for the rest of the process, waiting up to
+  // lngMilliseconds while another run holds it; true once held (at once if
+  // this process holds it already), false when the wait ran out. Raises
+  // Error when the lock cannot be made. The system lets go of it when the
+  // process ends, however it ends; no started process inherits it.
+  bool (*fncLockAppFolder)(uint32_t lngMilliseconds);
 };
 
 // The table in use.

@@ -42,6 +42,9 @@ uint32_t fncRecordStart(const std::string& strCommandLine) {
   return NativePlatform().fncStartProcess(strCommandLine);
 }
 
+// The real lock would be this test program's until it ends.
+bool fncNoLock(uint32_t) { return true; }
+
 }  // namespace
 
 std::string Sep() { return std::string(1, NativePlatform().chrSeparator); }
@@ -95,6 +98,7 @@ Harness::Harness() : objTable(NativePlatform()), objSaved_(Os()) {
   objTable.subCloseTextFile = subMemoryClose;
   objTable.subSleep = subRecordSleep;
   objTable.fncStartProcess = fncRecordStart;
+  objTable.fncLockAppFolder = fncNoLock;
   Install();
   subNewRun();
 }

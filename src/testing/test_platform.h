@@ -1,6 +1,6 @@
 // Test support: a sandbox folder and a platform table that captures the run
-// log in memory, records pauses instead of sleeping and records the command
-// lines it starts. Everything else goes to the native operations, so the
+// log in memory, records pauses instead of sleeping, records the command
+// lines it starts and takes no run lock. Everything else goes to the native operations, so the
 // same tests run on the real POSIX layer and the real Win32 layer.
 #ifndef TARVEX_TESTING_TEST_PLATFORM_H_
 #define TARVEX_TESTING_TEST_PLATFORM_H_

@@ -5,6 +5,9 @@
     tarvex_e2e.py windows build/windows/Tarvex.exe under Wine (WINEPREFIX must
                           name an initialised private prefix)
 
+TARVEX_E2E_EXE names another program to test; TARVEX_E2E_HELPERS another
+folder of Windows helper programs (a 64-bit build needs 64-bit helpers).
+
 Each case lays out an application folder (the program and its manifest), an
 agent installation folder with PMStatus, and the agent's registry values,
 runs one deployment and compares the whole run log and the status file.
@@ -12,6 +15,7 @@ runs one deployment and compares the whole run log and the status file.
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -107,10 +111,17 @@ class Posix:
             f.write("\r\n".join(lines) + "\r\n")
 
     def program(self, path, record):
-        """A deployable program that records its arguments."""
+        """A deployable program that records its arguments; it behaves as the
+        Windows helper does under TARVEX_SLEEP_MS and TARVEX_CHILD_MS."""
         with open(path, "w") as f:
             f.write('#!/bin/sh\nfor a in "$@"; do printf "[%%s]" "$a"; done >> "%s"\n'
-                    'echo >> "%s"\n' % (record, record))
+                    'echo >> "%s"\n'
+                    'if [ -n "$TARVEX_CHILD_MS" ]; then\n'
+                    '  TARVEX_SLEEP_MS=$TARVEX_CHILD_MS TARVEX_CHILD_MS= "$0" child'
+                    ' </dev/null >/dev/null 2>&1 &\nfi\n'
+                    'if [ -n "$TARVEX_SLEEP_MS" ]; then\n'
+                    '  sleep $((TARVEX_SLEEP_MS / 1000)).$(printf %%03d $((TARVEX_SLEEP_MS %% 1000)))\n'
+                    '  echo done >> "%s"\nfi\n' % (record, record, record))
         os.chmod(path, 0o755)
 
     def library(self, path):
@@ -132,9 +143,11 @@ class Posix:
     def fail_registration(self):
         self.env["REGSVR_EXIT"] = "3"
 
+    def command(self, app, args):
+        return [os.path.join(app, "Tarvex")] + args
+
     def run(self, app, args, preexec=None):
-        exe = os.path.join(app, "Tarvex")
-        p = subprocess.run([exe] + args, env=self.env, cwd=self.sandbox, timeout=120,
+        p = subprocess.run(self.command(app, args), env=self.env, cwd=self.sandbox, timeout=120,
                            stdin=subprocess.DEVNULL, preexec_fn=preexec)
         return p.returncode
 
@@ -150,12 +163,21 @@ class Windows:
     sep = "\\"
 
     def __init__(self):
-        self.exe = os.path.join(ROOT, "build/windows/Tarvex.exe")
-        self.check_exe = os.path.join(ROOT, "build/windows/TarvexCheck.exe")
-        self.helpers = os.path.join(ROOT, "build/wine-helpers")
+        self.exe = os.environ.get("TARVEX_E2E_EXE") or os.path.join(ROOT, "build/windows/Tarvex.exe")
+        self.check_exe = os.path.join(os.path.dirname(self.exe), "TarvexCheck.exe")
+        self.helpers = (os.environ.get("TARVEX_E2E_HELPERS") or
+                        os.path.join(ROOT, "build/wine-helpers"))
         self.base = unique_base(os.path.join(temp_root(short=True), "tx"))
         self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         assert "WINEPREFIX" in self.env, "WINEPREFIX not set"
+        with open(os.path.join(self.env["WINEPREFIX"], "system.reg")) as f:
+            self.win64 = "#arch=win64" in f.read(4096)
+        # The test library registers itself in its own build's view; the
+        # agent's key is always read from the 32-bit view.
+        with open(self.exe, "rb") as f:
+            data = f.read(4096)
+        machine = struct.unpack_from("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 4)[0]
+        self.own_view = "/reg:64" if machine == 0x8664 else "/reg:32"
 
     def native(self, path):
         return "Z:" + path.replace("/", "\\")
@@ -176,7 +198,8 @@ class Windows:
         self.env["TARVEX_RECORD"] = self.native(self.record)
         self.env.pop("TARVEX_EXIT_CODE", None)
         self.env.pop("TARVEX_REGTEST_FAIL", None)
-        self.wine("reg", "delete", "HKLM\\SOFTWARE\\TarvexTest", "/f", "/reg:32", check=False)
+        self.wine("reg", "delete", "HKLM\\SOFTWARE\\TarvexTest", "/f", self.own_view,
+                  check=False)
         return "Tarvex.exe"
 
     def set_registry(self, values):
@@ -201,7 +224,7 @@ class Windows:
 
     def registered(self):
         p = self.wine("reg", "query", "HKLM\\SOFTWARE\\TarvexTest", "/v", "Registered",
-                      "/reg:32", check=False)
+                      self.own_view, check=False)
         return ["registered"] if p.returncode == 0 and b"Registered" in p.stdout else []
 
     def registration_calls(self, target):
@@ -210,8 +233,11 @@ class Windows:
     def fail_registration(self):
         self.env["TARVEX_REGTEST_FAIL"] = "1"
 
+    def command(self, app, args):
+        return ["wine", os.path.join(app, "Tarvex.exe")] + args
+
     def run(self, app, args):
-        command = ["wine", os.path.join(app, "Tarvex.exe")] + args
+        command = self.command(app, args)
         if any('"' in a for a in args):
             # Wine escapes quotes in the arguments it is handed; a batch file
             # passes the command line as written.
@@ -293,6 +319,13 @@ class Case:
     def run(self, *args):
         self.code = self.t.run(self.app, list(args))
         return self.code
+
+    def start(self, *args, **env):
+        """Starts a run in the background; env is added to the environment."""
+        return subprocess.Popen(self.t.command(self.app, list(args)),
+                                env=dict(self.t.env, **env), cwd=self.t.sandbox,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
 
     def log(self):
         with open(os.path.join(self.app, "Duplix.log"), "rb") as f:
@@ -596,36 +629,133 @@ def case_checker_broken_package(t):
     expect(c.exists("app/Duplix.log") or c.exists("app/Duplix.ini"), False, "checker wrote")
 
 
+def lock_case(t, name, programs):
+    """A folder with programs that record to record.txt, one section each."""
+    c = Case(t, name)
+    c.record = os.path.join(c.dir, "record.txt")
+    for p in programs:
+        t.program(os.path.join(c.app, p + ".exe"), c.record)
+    c.env = {"TARVEX_RECORD": t.native(c.record)}  # the Windows helper's record
+    return c
+
+
+def deploy(c, program):
+    c.manifest([("Setup", {"FileName": program + ".exe", "Duplix": "Y", "ExecuteFile": "Y",
+                           "Parameters": program})])
+
+
+def records(c, until=None, timeout=60):
+    """The lines recorded so far; with until, waits for a line containing it."""
+    deadline = time.time() + timeout
+    while True:
+        lines = []
+        if os.path.exists(c.record):
+            with open(c.record) as f:
+                lines = [line.strip() for line in f if line.strip()]
+        if until is None or any(until in line for line in lines):
+            return lines
+        assert time.time() < deadline, "nothing recorded %r: %r" % (until, lines)
+        time.sleep(0.05)
+
+
+def finish(p, timeout=120):
+    try:
+        return p.wait(timeout)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        raise
+
+
+def case_runs_in_one_folder_take_turns(t):
+    c = lock_case(t, "turns", ["setup"])
+    deploy(c, "setup")
+    runs = [c.start(pid, TARVEX_SLEEP_MS="1000", **c.env) for pid in ("1", "2")]
+    expect([finish(p) for p in runs], [0, 0], "exit codes")
+    turns = ["end" if line == "done" else "start" for line in records(c)]
+    expect(turns, ["start", "end", "start", "end"], "program runs")
+    pid = c.status()["PID"]
+    expect(c.log(), head(c, pid) + [
+        "MSG : Successfully Copied File " + c.app_n("setup.exe") + " to " + c.agent_n(""),
+        "MSG : Successfully Executed/Registered File " + c.agent_n("setup.exe")] + tail(c), "log")
+
+
+def case_killed_runs_and_programs_left_running_block_nothing(t):
+    """The lock goes with its run: a program that leaves a child running and
+    a run that is killed (its program still running) do not hold up the next
+    run, and a run in another folder goes on while one is held."""
+    b = lock_case(t, "other", ["setup"])
+    a = lock_case(t, "held", ["leave", "wait"])  # both deploy into a's agent folder
+    deploy(b, "setup")
+    deploy(a, "leave")
+    expect(finish(a.start("1", TARVEX_CHILD_MS="60000", **a.env)), 0, "exit code")
+    records(a, "child")
+    deploy(a, "wait")
+    start = time.time()
+    held = a.start("2", TARVEX_SLEEP_MS="60000", **a.env)
+    records(a, "wait")
+    assert time.time() - start < 30, "waited for the child left running"
+    expect(finish(b.start("3", **b.env)), 0, "exit code in another folder")
+    assert held.poll() is None, "the held run ended"
+    held.kill()
+    held.wait()
+    a.manifest([("Off", {"FileName": "wait.exe", "Duplix": "N"})])
+    start = time.time()
+    expect(a.run("4"), 0, "exit code after the killed run")
+    assert time.time() - start < 30, "waited for the killed run's program"
+    expect(a.log(), head(a, "4") + tail(a), "log")
+
+
+def case_registry_view_of_a_32_bit_program(t):
+    """Only the view that 32-bit programs see is read: on 64-bit Windows the
+    agent's values in the 64-bit view alone are not found."""
+    if not t.win64:
+        return
+    c = Case(t, "regview")
+    c.manifest([("Off", {"FileName": "x", "Duplix": "N"})])
+    c.no_registry()
+    key = "HKLM\\SOFTWARE\\VELMOR"
+    try:
+        for name, value in (("InstallationPath", t.native(c.agent)), ("REGID", "REG-64")):
+            t.wine("reg", "add", key, "/v", name, "/d", value, "/f", "/reg:64")
+        expect(c.run("1"), 1, "exit code")
+        expect(c.log()[2], "ERR : Unable to locate VELMOR registry entries for Results folder. "
+               "RetVal - 2", "log")
+        c.registry(InstallationPath=t.native(c.agent), REGID="REG-42")
+        expect(c.run("1"), 0, "exit code")
+        expect(c.log()[2], head(c)[2], "log")
+    finally:
+        t.wine("reg", "delete", key, "/f", "/reg:64", check=False)
+
+
+case_registry_view_of_a_32_bit_program.only = "windows"
+
+
 def case_program_file(t):
-    """Tarvex.exe is a 32-bit GUI program, TarvexCheck.exe a 32-bit console program, both
-    carrying version 5.00."""
-    for exe, subsystem in ((t.exe, 2), (t.check_exe, 3)):
-        program_file(exe, subsystem)
+    """The programs shipped, also when a test build of other code is run:
+    Tarvex.exe a 32-bit GUI program, TarvexCheck.exe a 32-bit console
+    program, both carrying version 5.00."""
+    for name, subsystem in (("Tarvex.exe", 2), ("TarvexCheck.exe", 3)):
+        with open(os.path.join(ROOT, "build/windows", name), "rb") as f:
+            data = f.read()
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        expect(data[pe:pe + 4], b"PE\0\0", name + " PE signature")
+        expect(struct.unpack_from("<H", data, pe + 4)[0], 0x14C, name + " machine (i386)")
+        expect(struct.unpack_from("<H", data, pe + 24 + 68)[0], subsystem,
+               "subsystem (2 GUI, 3 console)")
+        fixed = data.find(struct.pack("<I", 0xFEEF04BD))
+        assert fixed > 0, "no fixed version information"
+        versions = struct.unpack_from("<IIII", data, fixed + 8)
+        expect(versions, (0x50000, 0, 0x50000, 0), "FILEVERSION and PRODUCTVERSION")
+        for field in ("FileVersion", "ProductVersion"):
+            key = (field + "\0").encode("utf-16-le")
+            at = data.find(key)
+            assert at > 0, field + " missing"
+            at += len(key)
+            at += (4 - at % 4) % 4  # the value is aligned on 32 bits
+            expect(data[at:at + 10].decode("utf-16-le"), "5.00\0", name + " " + field)
 
 
 case_program_file.only = "windows"
-
-
-def program_file(exe, subsystem):
-    import struct
-    with open(exe, "rb") as f:
-        data = f.read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    expect(data[pe:pe + 4], b"PE\0\0", "PE signature")
-    expect(struct.unpack_from("<H", data, pe + 4)[0], 0x14C, "machine (i386)")
-    expect(struct.unpack_from("<H", data, pe + 24 + 68)[0], subsystem,
-           "subsystem (2 GUI, 3 console)")
-    fixed = data.find(struct.pack("<I", 0xFEEF04BD))
-    assert fixed > 0, "no fixed version information"
-    versions = struct.unpack_from("<IIII", data, fixed + 8)
-    expect(versions, (0x50000, 0, 0x50000, 0), "FILEVERSION and PRODUCTVERSION")
-    for name in ("FileVersion", "ProductVersion"):
-        key = (name + "\0").encode("utf-16-le")
-        at = data.find(key)
-        assert at > 0, name + " missing"
-        at += len(key)
-        at += (4 - at % 4) % 4  # the value is aligned on 32 bits
-        expect(data[at:at + 10].decode("utf-16-le"), "5.00\0", name)
 
 CASES = [v for k, v in sorted(globals().items()) if k.startswith("case_")]
 

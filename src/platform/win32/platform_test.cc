@@ -1,6 +1,6 @@
 // Behaviour of the Win32 table that only the real system shows: short
 // names, attributes, the one-step copy, ANSI text files, profile limits,
-// the registry round trip and process starts.
+// the registry round trip, process starts and the run lock.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -16,6 +16,7 @@
 namespace tarvex {
 namespace win32 {
 std::string fncCommandLineTail(const char* pText);  // win32/platform.cc
+std::string fncRunLockName(const std::string& strFolder);
 }  // namespace win32
 
 namespace {
@@ -221,9 +222,11 @@ TEST(Win32Registry, AgentKeyRoundTrip) {
   }
   EXPECT_EQ(lngOpen, kErrFileNotFound);
   EXPECT_EQ(objKey, nullptr);
+  // Written where a 32-bit program looks, whatever this test program is.
   HKEY objWrite = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR", 0, nullptr, 0, KEY_SET_VALUE,
-                      nullptr, &objWrite, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR", 0, nullptr, 0,
+                      KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &objWrite,
+                      nullptr) != ERROR_SUCCESS)
     GTEST_SKIP() << "the machine hive is not writable";
   static const char kPath[] = "C:\\Agent";
   RegSetValueExA(objWrite, "InstallationPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(kPath),
@@ -242,7 +245,7 @@ TEST(Win32Registry, AgentKeyRoundTrip) {
   EXPECT_EQ(Win().fncRegQueryValue(objKey, "REGID", &lngType, nullptr, &lngSize),
             kErrFileNotFound);
   Win().subRegCloseKey(objKey);
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR");
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VELMOR", KEY_WOW64_32KEY, 0);
 }
 
 TEST(Win32Process, StartsWaitsAndReportsRefusals) {
@@ -267,6 +270,52 @@ TEST(Win32Process, StartsWaitsAndReportsRefusals) {
               Win().fncStartProcess("\"" + objHarness.strApp + "\\setup.exe\" /q");
             }),
             kErrBadExeFormat);
+}
+
+TEST(Win32RunLock, OneNamePerFolderWhateverItsSpelling) {
+  Harness objHarness;
+  const std::string strLong = objHarness.strRoot + "\\Long Folder Name";
+  testing::MakeDir(strLong);
+  const std::string strName = win32::fncRunLockName(strLong);
+  EXPECT_EQ(strName.rfind("Global\\", 0), 0u) << strName;
+  EXPECT_EQ(strName.find('\\', 7), std::string::npos) << strName;
+  for (std::string strOther : {Win().fncShortPathName(strLong), strLong + "\\",
+                               strLong + "\\..\\LONG folder NAME"})
+    EXPECT_EQ(win32::fncRunLockName(strOther), strName) << strOther;
+  EXPECT_NE(win32::fncRunLockName(strLong + "2"), strName);
+  EXPECT_LT(win32::fncRunLockName("C:\\" + std::string(1000, 'a')).size(), size_t{MAX_PATH});
+}
+
+// Another thread of this process holds the lock of the test program's
+// folder, then ends without letting go, as a killed run would.
+struct Holder {
+  HANDLE objHeld = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE objEnd = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE objMutex = nullptr;
+  static DWORD WINAPI Run(void* pHolder) {
+    Holder* p = static_cast<Holder*>(pHolder);
+    p->objMutex = CreateMutexA(nullptr, TRUE, win32::fncRunLockName(Win().fncAppFolder()).c_str());
+    SetEvent(p->objHeld);
+    WaitForSingleObject(p->objEnd, INFINITE);
+    return 0;
+  }
+};
+
+TEST(Win32RunLock, WaitsOutAHolderAndTakesAnAbandonedLock) {
+  Holder objHolder;
+  HANDLE objThread = CreateThread(nullptr, 0, Holder::Run, &objHolder, 0, nullptr);
+  ASSERT_NE(objThread, nullptr);
+  WaitForSingleObject(objHolder.objHeld, INFINITE);
+  ASSERT_NE(objHolder.objMutex, nullptr);
+  DWORD lngStart = GetTickCount();
+  EXPECT_FALSE(Win().fncLockAppFolder(100));
+  EXPECT_GE(GetTickCount() - lngStart, 50u);
+  SetEvent(objHolder.objEnd);
+  WaitForSingleObject(objThread, INFINITE);
+  EXPECT_TRUE(Win().fncLockAppFolder(5000));
+  EXPECT_TRUE(Win().fncLockAppFolder(0));  // held already
+  for (HANDLE objHandle : {objThread, objHolder.objHeld, objHolder.objEnd, objHolder.objMutex})
+    CloseHandle(objHandle);
 }
 
 TEST(Win32Clock, HostTextsAreFilled) {
