@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 
@@ -86,6 +87,39 @@ TEST(FileOps, CopyLeavesNoTemporaryFileBehind) {
     ++intEntries;
   }
   EXPECT_EQ(2, intEntries);
+}
+
+TEST(FileOps, UnchangedTargetStaysOtherBytesOfTheSameSizeAndTimeAreCopied) {
+  Harness objHarness;
+  std::string strSource = objHarness.strApp + Sep() + "tool.dll";
+  std::string strFolder = objHarness.strRoot + Sep() + "Bin" + Sep();
+  MakeDir(strFolder);
+  WriteFile(strSource, "new bytes");
+  WriteFile(strFolder + "tool.dll", "new bytes");
+  const auto objOld = std::filesystem::last_write_time(strSource) - std::chrono::hours(48);
+  std::filesystem::last_write_time(strFolder + "tool.dll", objOld);
+  EXPECT_TRUE(fncDuplix(strSource, strFolder));
+  EXPECT_EQ(objOld, std::filesystem::last_write_time(strFolder + "tool.dll"));
+
+  // Size and time are no proof: the bytes decide.
+  WriteFile(strFolder + "tool.dll", "old bytes");
+  std::filesystem::last_write_time(strFolder + "tool.dll",
+                                   std::filesystem::last_write_time(strSource));
+  EXPECT_TRUE(fncDuplix(strSource, strFolder));
+  EXPECT_EQ("new bytes", ReadFile(strFolder + "tool.dll"));
+  EXPECT_TRUE(objHarness.objLog.empty());
+}
+
+TEST(FileOps, CopyOntoItselfIsRefusedAndKeepsTheFile) {
+  Harness objHarness;
+  std::string strSource = objHarness.strApp + Sep() + "Duplix.ini";
+  WriteFile(strSource, "status");
+  EXPECT_FALSE(fncDuplix(strSource, objHarness.strApp + Sep()));
+  ASSERT_EQ(1u, objHarness.objLog.size());
+  EXPECT_EQ(ErrLine(fncGetShortPath(strSource), fncGetShortPath(objHarness.strApp + Sep()),
+                    kErrAccessDenied),
+            objHarness.objLog[0]);
+  EXPECT_EQ("status", ReadFile(strSource));
 }
 
 TEST(FileOps, DeleteClearsReadOnlyAndReportsMissingFiles) {

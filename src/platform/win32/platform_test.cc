@@ -84,7 +84,13 @@ class Win32Copy : public ::testing::Test {
     testing::MakeDir(strFolder);
     WriteFile(strSource, "new bytes");
   }
-  bool TemporaryLeft() { return Attributes(strTarget + ".tarvex.tmp") != INVALID_FILE_ATTRIBUTES; }
+  bool TemporaryLeft() {
+    WIN32_FIND_DATAA objFound;
+    HANDLE objFind = FindFirstFileA((strFolder + "*.tarvex.tmp").c_str(), &objFound);
+    if (objFind == INVALID_HANDLE_VALUE) return false;
+    FindClose(objFind);
+    return true;
+  }
 
   Harness objHarness;
   std::string strSource, strFolder, strTarget;
@@ -144,11 +150,34 @@ TEST_F(Win32Copy, FailuresRaiseMappedNumbersAndLeaveNoTemporary) {
   EXPECT_EQ(Attributes(strTarget), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(Win32Copy, LeftoverTemporaryOfAKilledRunIsReplaced) {
-  WriteFile(strTarget + ".tarvex.tmp", "torn");
-  SetFileAttributesA((strTarget + ".tarvex.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
+TEST_F(Win32Copy, LeftoverTemporaryOfAnEndedRunGoesAndOneOfALiveRunStays) {
+  // No process has an ID this high; this test's own process is alive.
+  const std::string strEnded = strTarget + ".4294967292-1.tarvex.tmp";
+  const std::string strLive =
+      strTarget + "." + std::to_string(GetCurrentProcessId() + 0ul) + "-7.tarvex.tmp";
+  WriteFile(strEnded, "torn");
+  SetFileAttributesA(strEnded.c_str(), FILE_ATTRIBUTE_READONLY);
+  WriteFile(strLive, "being filled");
   Win().subCopyFile(strSource, strFolder);
   EXPECT_EQ(ReadFile(strTarget), "new bytes");
+  EXPECT_EQ(Attributes(strEnded), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ReadFile(strLive), "being filled");
+}
+
+TEST_F(Win32Copy, UnchangedTargetStaysEvenInUseAndPathsBeyondMaxPathMakeNothing) {
+  WriteFile(strTarget, "new bytes");
+  // Held open without write sharing, as a running program is.
+  HANDLE objInUse = CreateFileA(strTarget.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(objInUse, INVALID_HANDLE_VALUE);
+  Win().subCopyFile(strSource, strFolder);
+  WriteFile(strSource, "other one");  // same size, other bytes: cannot replace while in use
+  EXPECT_NE(RaisedNumber([&] { Win().subCopyFile(strSource, strFolder); }), 0);
+  CloseHandle(objInUse);
+  EXPECT_FALSE(TemporaryLeft());
+
+  std::string strLong = strFolder + std::string(MAX_PATH - strFolder.size(), 'n');
+  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource, strLong); }), kErrPathTooLong);
   EXPECT_FALSE(TemporaryLeft());
 }
 

@@ -1,0 +1,138 @@
+// Behaviour of the POSIX copy that only the real system shows: what a
+// source may be, which mode bits reach a target, whose temporary files
+// stay, and a copy that runs out of memory.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+#include "gtest/gtest.h"
+#include "platform/platform.h"
+#include "testing/test_platform.h"
+
+// The copy's buffers are arrays; a test can make their allocation fail.
+static bool g_refuseLargeArrays = false;
+void* operator new[](std::size_t lngSize) {
+  void* pMemory = g_refuseLargeArrays && lngSize >= (1 << 16) ? nullptr : std::malloc(lngSize);
+  if (pMemory == nullptr) throw std::bad_alloc();
+  return pMemory;
+}
+void operator delete[](void* pMemory) noexcept { std::free(pMemory); }
+void operator delete[](void* pMemory, std::size_t) noexcept { std::free(pMemory); }
+
+namespace tarvex {
+namespace {
+
+using testing::Harness;
+using testing::ReadFile;
+using testing::WriteFile;
+
+template <typename Action>
+int32_t RaisedNumber(Action fnAction) {
+  try {
+    fnAction();
+  } catch (const Error& objError) {
+    return objError.lngNumber;
+  }
+  return 0;
+}
+
+int Count(const std::string& strFolder, const std::string& strEnding) {
+  int intCount = 0;
+  for (const auto& objEntry : std::filesystem::directory_iterator(strFolder)) {
+    const std::string strName = objEntry.path().filename().string();
+    if (strName.size() >= strEnding.size() &&
+        strName.compare(strName.size() - strEnding.size(), strEnding.size(), strEnding) == 0)
+      ++intCount;
+  }
+  return intCount;
+}
+
+class PosixCopy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    strSource = objHarness.strApp + "/tool.so";
+    strFolder = objHarness.strRoot + "/Bin/";
+    testing::MakeDir(strFolder);
+    WriteFile(strSource, "new bytes");
+  }
+  Harness objHarness;
+  std::string strSource, strFolder;
+};
+
+TEST_F(PosixCopy, OnlyRegularFilesAreSourcesAndNoneMakesTheCopyWait) {
+  const std::string strFifo = objHarness.strApp + "/pipe";
+  ASSERT_EQ(0, mkfifo(strFifo.c_str(), 0644));
+  EXPECT_EQ(kErrInvalidParameter, RaisedNumber([&] { NativePlatform().subCopyFile(strFifo, strFolder); }));
+  EXPECT_EQ(kErrInvalidParameter,
+            RaisedNumber([&] { NativePlatform().subCopyFile("/dev/null", strFolder); }));
+  const std::string strSocket = objHarness.strApp + "/sock";
+  int intSocket = socket(AF_UNIX, SOCK_STREAM, 0);
+  struct sockaddr_un objAddress = {};
+  objAddress.sun_family = AF_UNIX;
+  std::strncpy(objAddress.sun_path, strSocket.c_str(), sizeof objAddress.sun_path - 1);
+  ASSERT_EQ(0, bind(intSocket, reinterpret_cast<sockaddr*>(&objAddress), sizeof objAddress));
+  EXPECT_EQ(kErrInvalidParameter,
+            RaisedNumber([&] { NativePlatform().subCopyFile(strSocket, strFolder); }));
+  close(intSocket);
+  EXPECT_EQ(kErrIsFolder, RaisedNumber([&] { NativePlatform().subCopyFile(objHarness.strApp, strFolder); }));
+  EXPECT_EQ(0, Count(strFolder, ""));
+}
+
+TEST_F(PosixCopy, TargetsTakeThePermissionBitsOnly) {
+  ASSERT_EQ(0, chmod(strSource.c_str(), 07755));
+  NativePlatform().subCopyFile(strSource, strFolder);
+  struct stat objTarget;
+  ASSERT_EQ(0, stat((strFolder + "tool.so").c_str(), &objTarget));
+  EXPECT_EQ(0755u, objTarget.st_mode & 07777);
+}
+
+TEST_F(PosixCopy, TheSameFileByAnyPathIsRefused) {
+  ASSERT_EQ(0, link(strSource.c_str(), (strFolder + "tool.so").c_str()));
+  EXPECT_EQ(kErrAccessDenied, RaisedNumber([&] { NativePlatform().subCopyFile(strSource, strFolder); }));
+  const std::string strLinked = objHarness.strRoot + "/linked";
+  ASSERT_EQ(0, symlink(objHarness.strApp.c_str(), strLinked.c_str()));
+  EXPECT_EQ(kErrAccessDenied,
+            RaisedNumber([&] { NativePlatform().subCopyFile(strSource, strLinked + "/"); }));
+  EXPECT_EQ("new bytes", ReadFile(strSource));
+}
+
+TEST_F(PosixCopy, LeftoversOfEndedRunsGoThoseOfLiveRunsStay) {
+  // No process has an ID beyond the kernel's limit (2^22); the parent lives.
+  const std::string strEnded = strFolder + ".tool.so.99999999-1.tarvex.tmp";
+  const std::string strLive =
+      strFolder + ".tool.so." + std::to_string(static_cast<long>(getppid())) + "-3.tarvex.tmp";
+  WriteFile(strEnded, "torn");
+  WriteFile(strLive, "being filled");
+  NativePlatform().subCopyFile(strSource, strFolder);
+  EXPECT_FALSE(testing::Exists(strEnded));
+  EXPECT_EQ("being filled", ReadFile(strLive));
+  EXPECT_EQ("new bytes", ReadFile(strFolder + "tool.so"));
+}
+
+TEST_F(PosixCopy, ACopyOutOfMemoryLeavesNoTemporaryAndNoOpenFile) {
+  WriteFile(strFolder + "tool.so", "old bytes");
+  const int intOpen = Count("/proc/self/fd", "");
+  g_refuseLargeArrays = true;
+  bool blnOutOfMemory = false;
+  try {
+    NativePlatform().subCopyFile(strSource, strFolder);
+  } catch (const std::bad_alloc&) {
+    blnOutOfMemory = true;
+  }
+  g_refuseLargeArrays = false;
+  EXPECT_TRUE(blnOutOfMemory);
+  EXPECT_EQ(1, Count(strFolder, ""));
+  EXPECT_EQ("old bytes", ReadFile(strFolder + "tool.so"));
+  EXPECT_EQ(intOpen, Count("/proc/self/fd", ""));
+}
+
+}  // namespace
+}  // namespace tarvex
