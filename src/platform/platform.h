@@ -87,9 +87,12 @@ struct Platform {
   // True for an existing file; false for a folder or a missing path.
   bool (*fncFileExists)(const std::string& strPath);
   // Copies with overwrite. A destination ending in the separator names the
-  // folder to copy into. The target is replaced in one step (temporary file
-  // in the destination folder, then rename), so it holds the old or the new
-  // bytes, never part of them. An existing read-only target fails the copy.
+  // folder to copy into. The target is replaced in one step (a temporary
+  // file of this run's own in the destination folder, then rename), so it
+  // holds the old or the new bytes, never part of them, and the new bytes
+  // are on the disk when the copy returns. A target that already holds the
+  // source's bytes is left as it is. An existing read-only target, and a
+  // target that is the source itself by any path, fail the copy (5).
   void (*subCopyFile)(const std::string& strSource, const std::string& strDestination);
   // Deletes a file, read-only or not.
   void (*subDeleteFile)(const std::string& strPath);
