@@ -156,6 +156,16 @@ class ScopedPlatform {
   Platform objSaved_;
 };
 
+// Names of the copies' temporary files, shared by both implementations: a
+// name ends in ".PID-N.tarvex.tmp", the process that made it and its count,
+// so that it is the run's own.
+std::string fncTemporaryEnding(uint32_t lngProcessID, uint32_t lngSerial);
+// The process that made a temporary file, read back from its name; 0 for a
+// name that is not one.
+uint32_t fncTemporaryOwner(const std::string& strName);
+// A short hash of a name (FNV-1a), for temporary names cut to a limit.
+uint32_t fncNameHash(const std::string& strName);
+
 // Entry: the POSIX main() hands its arguments over before calling Main.
 void subSetArguments(int argc, char** argv);
 

@@ -139,48 +139,21 @@ std::string fncNameOf(const std::string& strPath) {
 // set-group-ID or sticky, whatever the source carries.
 const mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
 
-const char kTemporarySuffix[] = ".tarvex.tmp";
 uint32_t g_lngTemporaries = 0;  // this run's temporary files so far
 
 // The name of a temporary file that a copy or a rewrite fills before it
-// replaces its target: ".NAME.PID-N.tarvex.tmp", of this run alone (its
-// process ID and a count), so runs that work in one folder at once never
-// meet in a temporary file. A name too long to take the additions within a
-// folder entry (NAME_MAX) is cut and given a hash of the whole name instead.
+// replaces its target: ".NAME.PID-N.tarvex.tmp", of this run alone, so runs
+// that work in one folder at once never meet in a temporary file. A name
+// too long to take the additions within a folder entry (NAME_MAX) is cut
+// and given a hash of the whole name instead.
 std::string fncTemporaryLeaf(const std::string& strName, uint32_t lngSerial) {
-  char chrTag[48];
-  std::snprintf(chrTag, sizeof chrTag, ".%ld-%lu%s", static_cast<long>(getpid()),
-                static_cast<unsigned long>(lngSerial), kTemporarySuffix);
+  const std::string strEnding = fncTemporaryEnding(static_cast<uint32_t>(getpid()), lngSerial);
   const size_t lngLimit = NAME_MAX;
-  std::string strLeaf = "." + strName + chrTag;
+  std::string strLeaf = "." + strName + strEnding;
   if (strLeaf.size() <= lngLimit) return strLeaf;
-  uint32_t lngHash = 2166136261u;  // FNV-1a
-  for (unsigned char chr : strName) lngHash = (lngHash ^ chr) * 16777619u;
   char chrHash[16];
-  std::snprintf(chrHash, sizeof chrHash, "~%08x", static_cast<unsigned>(lngHash));
-  return "." + strName.substr(0, lngLimit - 1 - 9 - std::strlen(chrTag)) + chrHash + chrTag;
-}
-
-// The process that made a temporary file, read from its name; 0 for a name
-// that is not one of Tarvex's temporary files.
-pid_t fncTemporaryOwner(const std::string& strLeaf) {
-  const size_t lngSuffix = sizeof kTemporarySuffix - 1;
-  if (strLeaf.size() <= lngSuffix + 1 || strLeaf[0] != '.' ||
-      strLeaf.compare(strLeaf.size() - lngSuffix, lngSuffix, kTemporarySuffix) != 0)
-    return 0;
-  const std::string strStem = strLeaf.substr(0, strLeaf.size() - lngSuffix);
-  const size_t lngDot = strStem.rfind('.');
-  const size_t lngDash = strStem.rfind('-');
-  if (lngDot == std::string::npos || lngDash == std::string::npos || lngDash < lngDot + 2 ||
-      lngDash + 1 == strStem.size() || lngDash - lngDot > 11)
-    return 0;
-  long long lngPid = 0;
-  for (size_t i = lngDot + 1; i < strStem.size(); ++i) {
-    if (i == lngDash) continue;
-    if (strStem[i] < '0' || strStem[i] > '9') return 0;
-    if (i < lngDash) lngPid = lngPid * 10 + (strStem[i] - '0');
-  }
-  return lngPid > 0 && lngPid <= INT_MAX ? static_cast<pid_t>(lngPid) : 0;
+  std::snprintf(chrHash, sizeof chrHash, "~%08x", static_cast<unsigned>(fncNameHash(strName)));
+  return "." + strName.substr(0, lngLimit - 1 - 9 - strEnding.size()) + chrHash + strEnding;
 }
 
 // A target's folder, held open, with the names of the target and its
@@ -214,7 +187,9 @@ void subClearLeftovers(const Destination& objDestination, const std::string& str
     return;
   }
   while (struct dirent* objEntry = readdir(objList)) {
-    pid_t lngOwner = fncTemporaryOwner(objEntry->d_name);
+    // Hidden, as this build names them.
+    const pid_t lngOwner =
+        objEntry->d_name[0] == '.' ? static_cast<pid_t>(fncTemporaryOwner(objEntry->d_name)) : 0;
     if (lngOwner <= 0 || lngOwner == getpid()) continue;
     if (kill(lngOwner, 0) == 0 || errno != ESRCH) continue;
     unlinkat(dirfd(objList), objEntry->d_name, 0);

@@ -31,18 +31,9 @@ namespace tarvex {
 namespace {
 
 using testing::Harness;
+using testing::RaisedNumber;
 using testing::ReadFile;
 using testing::WriteFile;
-
-template <typename Action>
-int32_t RaisedNumber(Action fnAction) {
-  try {
-    fnAction();
-  } catch (const Error& objError) {
-    return objError.lngNumber;
-  }
-  return 0;
-}
 
 int Count(const std::string& strFolder, const std::string& strEnding) {
   int intCount = 0;

@@ -228,54 +228,25 @@ std::string fncFolderPart(const std::string& strPath) {
   return lngSlash == std::string::npos ? "." : strPath.substr(0, lngSlash);
 }
 
-const char kTemporarySuffix[] = ".tarvex.tmp";
 uint32_t g_lngTemporaries = 0;  // this run's temporary files so far
 
 // The temporary file beside a target: "NAME.PID-N.tarvex.tmp", of this run
-// alone (its process ID and a count), so runs that work in one folder at
-// once never meet in a temporary file. Where that name would pass MAX_PATH,
-// a target near the limit could neither be replaced nor its temporary
-// removed: the name is then a hash of the target's name, in the folder's
-// short form.
+// alone, so runs that work in one folder at once never meet in a temporary
+// file. Where that name would pass MAX_PATH, a target near the limit could
+// neither be replaced nor its temporary removed: the name is then a hash of
+// the target's name, in the folder's short form.
 std::string fncTemporaryPath(const std::string& strTarget, uint32_t lngSerial) {
-  char chrTag[48];
-  std::snprintf(chrTag, sizeof chrTag, ".%lu-%lu%s",
-                static_cast<unsigned long>(GetCurrentProcessId()),
-                static_cast<unsigned long>(lngSerial), kTemporarySuffix);
-  std::string strTemporary = strTarget + chrTag;
+  const std::string strEnding = fncTemporaryEnding(GetCurrentProcessId(), lngSerial);
+  std::string strTemporary = strTarget + strEnding;
   if (strTemporary.size() < MAX_PATH) return strTemporary;
   std::string strFolder = fncFolderPart(strTarget);
-  std::string strName = fncFileNamePart(strTarget);
   char chrShort[MAX_PATH] = {};
   DWORD lngLength = GetShortPathNameA(strFolder.c_str(), chrShort, MAX_PATH);
   if (lngLength > 0 && lngLength < MAX_PATH) strFolder.assign(chrShort, lngLength);
-  uint32_t lngHash = 2166136261u;  // FNV-1a
-  for (unsigned char chr : strName) lngHash = (lngHash ^ chr) * 16777619u;
-  char chrName[80];
-  std::snprintf(chrName, sizeof chrName, "~%08X%s", static_cast<unsigned>(lngHash), chrTag);
-  return strFolder + "\\" + chrName;
-}
-
-// The process that made a temporary file, read from its name; 0 for a name
-// that is not one of Tarvex's temporary files.
-DWORD fncTemporaryOwner(const std::string& strName) {
-  const size_t lngSuffix = sizeof kTemporarySuffix - 1;
-  if (strName.size() <= lngSuffix ||
-      _stricmp(strName.c_str() + strName.size() - lngSuffix, kTemporarySuffix) != 0)
-    return 0;
-  const std::string strStem = strName.substr(0, strName.size() - lngSuffix);
-  const size_t lngDot = strStem.rfind('.');
-  const size_t lngDash = strStem.rfind('-');
-  if (lngDot == std::string::npos || lngDash == std::string::npos || lngDash < lngDot + 2 ||
-      lngDash + 1 == strStem.size() || lngDash - lngDot > 11)
-    return 0;
-  unsigned long long lngOwner = 0;
-  for (size_t i = lngDot + 1; i < strStem.size(); ++i) {
-    if (i == lngDash) continue;
-    if (strStem[i] < '0' || strStem[i] > '9') return 0;
-    if (i < lngDash) lngOwner = lngOwner * 10 + static_cast<unsigned>(strStem[i] - '0');
-  }
-  return lngOwner <= 0xFFFFFFFFull ? static_cast<DWORD>(lngOwner) : 0;
+  char chrHash[16];
+  std::snprintf(chrHash, sizeof chrHash, "~%08X",
+                static_cast<unsigned>(fncNameHash(fncFileNamePart(strTarget))));
+  return strFolder + "\\" + chrHash + strEnding;
 }
 
 // True unless the process is known to have ended.
@@ -295,7 +266,7 @@ void subClearLeftovers(const std::string& strFolder) {
   static std::set<std::string> objCleared;
   if (!objCleared.insert(strFolder).second) return;
   WIN32_FIND_DATAA objFound;
-  HANDLE objFind = FindFirstFileA((strFolder + "\\*" + kTemporarySuffix).c_str(), &objFound);
+  HANDLE objFind = FindFirstFileA((strFolder + "\\*.tarvex.tmp").c_str(), &objFound);
   if (objFind == INVALID_HANDLE_VALUE) return;
   do {
     DWORD lngOwner = fncTemporaryOwner(objFound.cFileName);

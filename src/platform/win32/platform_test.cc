@@ -21,21 +21,11 @@ std::string fncCommandLineTail(const char* pText);  // win32/platform.cc
 namespace {
 
 using testing::Harness;
+using testing::RaisedNumber;
 using testing::ReadFile;
 using testing::WriteFile;
 
 const Platform& Win() { return NativePlatform(); }
-
-// The number of the Error raised by fnAction, or 0 when none was raised.
-template <typename Action>
-int32_t RaisedNumber(Action fnAction) {
-  try {
-    fnAction();
-  } catch (const Error& objError) {
-    return objError.lngNumber;
-  }
-  return 0;
-}
 
 DWORD Attributes(const std::string& strPath) { return GetFileAttributesA(strPath.c_str()); }
 
