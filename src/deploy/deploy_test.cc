@@ -101,18 +101,6 @@ TEST(FileOps, CopyLeavesNoTemporaryFileBehind) {
   EXPECT_EQ(2, intEntries);
 }
 
-TEST(FileOps, CopyOntoItselfIsRefusedAndKeepsTheFile) {
-  Harness objHarness;
-  std::string strSource = objHarness.strApp + Sep() + "Duplix.ini";
-  WriteFile(strSource, "status");
-  EXPECT_FALSE(fncDuplix(strSource, objHarness.strApp + Sep()));
-  ASSERT_EQ(1u, objHarness.objLog.size());
-  EXPECT_EQ(ErrLine(fncGetShortPath(strSource), fncGetShortPath(objHarness.strApp + Sep()),
-                    kErrAccessDenied),
-            objHarness.objLog[0]);
-  EXPECT_EQ("status", ReadFile(strSource));
-}
-
 TEST(FileOps, DeleteClearsReadOnlyAndReportsMissingFiles) {
   Harness objHarness;
   std::string strFile = objHarness.strApp + Sep() + "Duplix.ini";

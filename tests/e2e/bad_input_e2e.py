@@ -220,17 +220,22 @@ def case_pmstatus_is_a_file(box):
 
 
 def case_sources_that_are_not_regular_files(box):
-    """A FIFO (which would wait for a writer for ever) or a device as a
-    source: refused at once as an invalid parameter."""
-    for name, make in (("pipe.dll", os.mkfifo), ("null.dll", None)):
+    """A FIFO (which would wait for a writer for ever), a device or a socket
+    as a source: refused at once as an invalid parameter."""
+    import socket
+    for name in ("pipe.dll", "null.dll", "sock.dll"):
         c = box.fresh()
-        if make:
-            make(os.path.join(c.app, name))
+        path = os.path.join(c.app, name)
+        if name == "pipe.dll":
+            os.mkfifo(path)
+        elif name == "null.dll":
+            os.symlink("/dev/null", path)
         else:
-            os.symlink("/dev/null", os.path.join(c.app, name))
+            listener = socket.socket(socket.AF_UNIX)
+            listener.bind(path)
         c.manifest([("A", {"FileName": name, "Duplix": "Y"})])
         r = Run(c, watch=COPY_ERROR)
-        assert r.killed_at and r.killed_at.endswith(" 87 Invalid parameter"), r.killed_at
+        assert r.killed_at and r.killed_at.endswith(" 87 Invalid parameter"), (name, r.killed_at)
 
 
 def case_program_parameters_of_ten_megabytes(box):

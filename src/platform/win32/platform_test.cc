@@ -154,24 +154,6 @@ TEST_F(Win32Copy, LeftoverTemporaryOfAnEndedRunGoesAndOneOfALiveRunStays) {
   EXPECT_EQ(ReadFile(strLive), "being filled");
 }
 
-TEST_F(Win32Copy, UnchangedTargetStaysEvenInUseAndPathsBeyondMaxPathMakeNothing) {
-  WriteFile(strTarget, "new bytes");
-  // Held open without write sharing, as a running program is.
-  HANDLE objInUse = CreateFileA(strTarget.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(objInUse, INVALID_HANDLE_VALUE);
-  Win().subCopyFile(strSource, strFolder);
-  CloseHandle(objInUse);
-  WriteFile(strSource, "other one");  // same size, other bytes
-  Win().subCopyFile(strSource, strFolder);
-  EXPECT_EQ(ReadFile(strTarget), "other one");
-  EXPECT_FALSE(TemporaryLeft());
-
-  std::string strLong = strFolder + std::string(MAX_PATH - strFolder.size(), 'n');
-  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource, strLong); }), kErrPathTooLong);
-  EXPECT_FALSE(TemporaryLeft());
-}
-
 TEST(Win32Delete, ReadOnlyGoesMissingRaisesNotFound) {
   Harness objHarness;
   const std::string strFile = objHarness.strApp + "\\Duplix.ini";
