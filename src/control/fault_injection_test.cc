@@ -443,8 +443,9 @@ class FaultInjection : public ::testing::Test {
       fs::permissions(objPath, fs::perms::owner_write, fs::perm_options::add, objCode);
       fs::remove_all(objPath, objCode);
     }
-    WriteFile(Target(0), "old library");
-    WriteFile(Target(2), "old text");
+    WriteFile(Target(0), blnCurrentTargets ? kEntries[0].strBytes : "old library");
+    WriteFile(Target(2), blnCurrentTargets ? kEntries[2].strBytes : "old text");
+    if (blnCurrentTargets) WriteFile(Target(1), kEntries[1].strBytes);
     if (blnStaleSuccess) {
       WriteFile(objHarness.strApp + Sep() + "Duplix.ini", kStaleSuccess);
       testing::SetReadOnly(objHarness.strApp + Sep() + "Duplix.ini", true);
@@ -641,6 +642,7 @@ class FaultInjection : public ::testing::Test {
   bool blnLaidOut = false;
   bool blnStaleSuccess = false;
   bool blnThirdSourceMissing = false;
+  bool blnCurrentTargets = false;  // every target already holds its bytes
   std::set<std::string> objReported;
 };
 
@@ -660,6 +662,16 @@ TEST_F(FaultInjection, EveryFaultOfAFailingDeploymentOverAStaleSuccess) {
   blnThirdSourceMissing = true;
   int intTried = Sweep("failing deployment, stale SUCCESS", kExitFailed);
   EXPECT_EQ("FAILED", objClean.strStatus);
+  RecordProperty("fault_points", intTried);
+  std::cout << "fault points tried: " << intTried << std::endl;
+}
+
+// A repeated deployment: every target already holds its source's bytes and
+// stays as it is, unless a fault makes the run fail.
+TEST_F(FaultInjection, EveryFaultOfARepeatedDeploymentOntoCurrentTargets) {
+  blnCurrentTargets = true;
+  int intTried = Sweep("repeated deployment", kExitSuccess);
+  EXPECT_EQ("SUCCESS", objClean.strStatus);
   RecordProperty("fault_points", intTried);
   std::cout << "fault points tried: " << intTried << std::endl;
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 
@@ -37,6 +38,18 @@ TEST(FileOps, CopyIntoFolderAndOverWritableTarget) {
   // A full target path works as well.
   EXPECT_TRUE(fncDuplix(strSource, strFolder + "copy.dll"));
   EXPECT_EQ("new bytes", ReadFile(strFolder + "copy.dll"));
+
+  // A target that holds the bytes already stays as it is, time included.
+  const auto objOld = std::filesystem::last_write_time(strSource) - std::chrono::hours(48);
+  std::filesystem::last_write_time(strFolder + "tool.dll", objOld);
+  EXPECT_TRUE(fncDuplix(strSource, strFolder));
+  EXPECT_EQ(objOld, std::filesystem::last_write_time(strFolder + "tool.dll"));
+  // Size and time are no proof: the bytes decide.
+  WriteFile(strFolder + "tool.dll", "old bytes");
+  std::filesystem::last_write_time(strFolder + "tool.dll",
+                                   std::filesystem::last_write_time(strSource));
+  EXPECT_TRUE(fncDuplix(strSource, strFolder));
+  EXPECT_EQ("new bytes", ReadFile(strFolder + "tool.dll"));
   EXPECT_TRUE(objHarness.objLog.empty());
 }
 

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <cctype>
+
 namespace tarvex {
 
 void subRaise(int32_t lngNumber, const std::string& strDescription) {
@@ -23,6 +25,42 @@ std::string fncErrorText(int32_t lngNumber) {
     case kErrInternal: return "Internal error";
     default: return "System error " + std::to_string(lngNumber);
   }
+}
+
+namespace {
+const char kTemporarySuffix[] = ".tarvex.tmp";
+}  // namespace
+
+std::string fncTemporaryEnding(uint32_t lngProcessID, uint32_t lngSerial) {
+  return "." + std::to_string(lngProcessID) + "-" + std::to_string(lngSerial) + kTemporarySuffix;
+}
+
+uint32_t fncTemporaryOwner(const std::string& strName) {
+  const size_t lngSuffix = sizeof kTemporarySuffix - 1;
+  if (strName.size() <= lngSuffix) return 0;
+  for (size_t i = 0; i < lngSuffix; ++i)  // case-blind, as Windows names compare
+    if (std::tolower(static_cast<unsigned char>(strName[strName.size() - lngSuffix + i])) !=
+        kTemporarySuffix[i])
+      return 0;
+  const std::string strStem = strName.substr(0, strName.size() - lngSuffix);
+  const size_t lngDot = strStem.rfind('.');
+  const size_t lngDash = strStem.rfind('-');
+  if (lngDot == std::string::npos || lngDash == std::string::npos || lngDash < lngDot + 2 ||
+      lngDash + 1 == strStem.size() || lngDash - lngDot > 11)
+    return 0;
+  uint64_t lngOwner = 0;
+  for (size_t i = lngDot + 1; i < strStem.size(); ++i) {
+    if (i == lngDash) continue;
+    if (strStem[i] < '0' || strStem[i] > '9') return 0;
+    if (i < lngDash) lngOwner = lngOwner * 10 + static_cast<unsigned>(strStem[i] - '0');
+  }
+  return lngOwner <= 0xFFFFFFFFu ? static_cast<uint32_t>(lngOwner) : 0;
+}
+
+uint32_t fncNameHash(const std::string& strName) {
+  uint32_t lngHash = 2166136261u;
+  for (unsigned char chr : strName) lngHash = (lngHash ^ chr) * 16777619u;
+  return lngHash;
 }
 
 Platform& Os() {

@@ -88,9 +88,12 @@ struct Platform {
   // True for an existing file; false for a folder or a missing path.
   bool (*fncFileExists)(const std::string& strPath);
   // Copies with overwrite. A destination ending in the separator names the
-  // folder to copy into. The target is replaced in one step (temporary file
-  // in the destination folder, then rename), so it holds the old or the new
-  // bytes, never part of them. An existing read-only target fails the copy.
+  // folder to copy into. The target is replaced in one step (a temporary
+  // file of this run's own in the destination folder, then rename), so it
+  // holds the old or the new bytes, never part of them, and the new bytes
+  // are on the disk when the copy returns. A target that already holds the
+  // source's bytes is left as it is. An existing read-only target, and a
+  // target that is the source itself by any path, fail the copy (5).
   void (*subCopyFile)(const std::string& strSource, const std::string& strDestination);
   // Deletes a file, read-only or not.
   void (*subDeleteFile)(const std::string& strPath);
@@ -156,6 +159,16 @@ struct Platform {
 Platform& Os();
 // This build's own operations.
 const Platform& NativePlatform();
+
+// Names of the copies' temporary files, shared by both implementations: a
+// name ends in ".PID-N.tarvex.tmp", the process that made it and its count,
+// so that it is the run's own.
+std::string fncTemporaryEnding(uint32_t lngProcessID, uint32_t lngSerial);
+// The process that made a temporary file, read back from its name; 0 for a
+// name that is not one.
+uint32_t fncTemporaryOwner(const std::string& strName);
+// A short hash of a name (FNV-1a), for temporary names cut to a limit.
+uint32_t fncNameHash(const std::string& strName);
 
 // Entry: the POSIX main() hands its arguments over before calling Main.
 void subSetArguments(int argc, char** argv);

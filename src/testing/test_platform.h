@@ -21,6 +21,17 @@ void MakeDir(const std::string& strPath);
 void SetReadOnly(const std::string& strPath, bool blnReadOnly);
 bool IsReadOnly(const std::string& strPath);
 
+// The number of the Error raised by fnAction, or 0 when none was raised.
+template <typename Action>
+int32_t RaisedNumber(Action fnAction) {
+  try {
+    fnAction();
+  } catch (const Error& objError) {
+    return objError.lngNumber;
+  }
+  return 0;
+}
+
 class Harness {
  public:
   Harness();

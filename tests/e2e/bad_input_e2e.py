@@ -219,6 +219,25 @@ def case_pmstatus_is_a_file(box):
     expect(c.status("app/Duplix.ini")["LastRunStatusCode"], "SUCCESS", "local status")
 
 
+def case_sources_that_are_not_regular_files(box):
+    """A FIFO (which would wait for a writer for ever), a device or a socket
+    as a source: refused at once as an invalid parameter."""
+    import socket
+    for name in ("pipe.dll", "null.dll", "sock.dll"):
+        c = box.fresh()
+        path = os.path.join(c.app, name)
+        if name == "pipe.dll":
+            os.mkfifo(path)
+        elif name == "null.dll":
+            os.symlink("/dev/null", path)
+        else:
+            listener = socket.socket(socket.AF_UNIX)
+            listener.bind(path)
+        c.manifest([("A", {"FileName": name, "Duplix": "Y"})])
+        r = Run(c, watch=COPY_ERROR)
+        assert r.killed_at and r.killed_at.endswith(" 87 Invalid parameter"), (name, r.killed_at)
+
+
 def case_program_parameters_of_ten_megabytes(box):
     # Wine passes a command line of any length; Windows stops at 32767
     # characters, Linux at 128 KiB for one argument.
@@ -341,6 +360,18 @@ def case_names_at_and_beyond_the_length_limits(box):
     with open(os.path.join(c.agent, name), "rb") as f:
         expect(f.read(), b"at the limit", "deployed bytes")
 
+    if box.t.name == "windows":
+        # A source within MAX_PATH whose target would pass it: refused as
+        # too long, and no temporary file is made.
+        c = box.fresh()
+        name = "m" * (258 - len(c.app_n("")))
+        c.write("app/" + name, "beyond")
+        c.manifest([("Long", {"FileName": name, "FilePath": "Bin\\", "Duplix": "Y"})])
+        os.makedirs(os.path.join(c.agent, "Bin"))
+        assert len(c.agent_n("Bin\\" + name)) >= 260
+        r = Run(c, watch=COPY_ERROR)
+        assert r.killed_at and r.killed_at.endswith(" 206 Path too long"), r.killed_at
+
     # A 256-byte name: no such source can exist.
     c = box.fresh()
     name = "n" * 252 + ".txt"
@@ -405,6 +436,7 @@ case_manifest_of_ten_megabytes_of_sections.only = "posix"
 case_program_parameters_of_ten_megabytes.only = "posix"
 case_registry_file_with_broken_lines.only = "posix"
 case_paths_at_and_beyond_the_length_limits.only = "posix"
+case_sources_that_are_not_regular_files.only = "posix"
 
 CASES = [v for k, v in sorted(globals().items()) if k.startswith("case_")]
 

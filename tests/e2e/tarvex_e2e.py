@@ -728,6 +728,116 @@ def case_registry_view_of_a_32_bit_program(t):
 
 
 case_registry_view_of_a_32_bit_program.only = "windows"
+def case_two_folders_into_one_target_folder_at_once(t):
+    """Two runs from two application folders deploy into one folder at the
+    same time: neither meets the other's temporary files."""
+    c = Case(t, "twofolders")
+    exe_name = os.path.basename(os.listdir(c.app)[0])
+    second = os.path.join(c.dir, "app2")
+    os.makedirs(second)
+    shutil.copy(os.path.join(c.app, exe_name), second)
+    sections = []
+    size = 16 << 20  # each copy lasts longer than the two runs' starts lie apart
+    for i in range(4):
+        sections.append(("File %d" % i, {"FileName": "f%d.bin" % i, "FilePath": "Shared\\",
+                                         "Duplix": "Y"}))
+        c.write("app/f%d.bin" % i, b"a" * size)
+        c.write("app2/f%d.bin" % i, b"b" * size)
+    c.manifest(sections)
+    shutil.copy(os.path.join(c.app, "Tarvex.INI"), second)
+    os.makedirs(os.path.join(c.agent, "Shared"))
+    if t.name == "windows":
+        commands = [["wine", os.path.join(a, exe_name), "1"] for a in (c.app, second)]
+    else:
+        commands = [[os.path.join(a, exe_name), "1"] for a in (c.app, second)]
+    runs = [subprocess.Popen(cmd, env=t.env, cwd=c.dir, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for cmd in commands]
+    expect([p.wait(timeout=300) for p in runs], [0, 0], "exit codes")
+    for folder in (c.app, second):
+        with open(os.path.join(folder, "Duplix.log"), "rb") as f:
+            lines = crlf_lines(f.read())
+        expect([x for x in lines if x.startswith("ERR")], [], "error lines")
+    for i in range(4):
+        with open(os.path.join(c.agent, "Shared", "f%d.bin" % i), "rb") as f:
+            data = f.read()
+        assert data in (b"a" * size, b"b" * size), "f%d.bin torn" % i
+    expect(sorted(os.listdir(os.path.join(c.agent, "Shared"))),
+           ["f%d.bin" % i for i in range(4)], "files in the target folder")
+
+
+def case_unchanged_target_stays_other_bytes_replaced(t):
+    c = Case(t, "unchanged")
+    c.write("app/data.bin", b"current bytes " * 1000)
+    c.manifest([("Data", {"FileName": "data.bin", "FilePath": "Bin\\", "Duplix": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    expect(c.run("1"), 0, "first run")
+    target = os.path.join(c.agent, "Bin", "data.bin")
+    old = 1000000000 * 10 ** 9  # 2001
+    os.utime(target, ns=(old, old))
+    before = os.stat(target)
+    expect(c.run("2"), 0, "second run")
+    expect(c.log()[3], "MSG : Successfully Copied File " + c.app_n("data.bin") + " to " +
+           c.agent_n("Bin" + t.sep), "log")
+    after = os.stat(target)
+    expect((after.st_ino, after.st_mtime_ns), (before.st_ino, old), "identity and time")
+    # Same size and time, other bytes: replaced.
+    source = os.stat(os.path.join(c.app, "data.bin"))
+    with open(target, "wb") as f:
+        f.write(b"earlier bytes " * 1000)
+    os.utime(target, ns=(source.st_atime_ns, source.st_mtime_ns))
+    expect(c.run("3"), 0, "third run")
+    with open(target, "rb") as f:
+        expect(f.read(), b"current bytes " * 1000, "target bytes")
+
+
+def case_in_use_identical_program_deploys_again(t):
+    c = Case(t, "inuse")
+    shutil.copy(os.path.join(t.helpers, "recorder.exe"), os.path.join(c.app, "keep.exe"))
+    c.manifest([("Keep", {"FileName": "keep.exe", "FilePath": "Bin\\", "Duplix": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    expect(c.run("1"), 0, "first run")
+    record = os.path.join(c.dir, "kept.txt")
+    env = dict(t.env, TARVEX_SLEEP_MS="20000", TARVEX_RECORD=t.native(record))
+    keep = subprocess.Popen(["wine", os.path.join(c.agent, "Bin", "keep.exe")], env=env,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.time() + 60
+        while not os.path.exists(record) and time.time() < deadline:
+            time.sleep(0.1)
+        assert os.path.exists(record), "the program did not start"
+        expect(c.run("2"), 0, "run over the program in use")
+        expect(c.log()[3:4], ["MSG : Successfully Copied File " + c.app_n("keep.exe") + " to " +
+                              c.agent_n("Bin" + t.sep)], "log")
+    finally:
+        keep.wait(timeout=120)
+
+
+case_in_use_identical_program_deploys_again.only = "windows"
+
+
+def case_pmstatus_is_the_application_folder(t):
+    """The status file is never handed over onto itself, nor lost: PMStatus
+    is the application folder (on POSIX also by a link)."""
+    for name in ["pmisapp", "pmlink"][:2 if t.name == "posix" else 1]:
+        c = Case(t, name)
+        pm = os.path.join(c.agent, "PMStatus")
+        if name == "pmlink":
+            os.rmdir(pm)
+            os.symlink(c.app, pm)
+        else:
+            exe = os.listdir(c.app)[0]
+            shutil.move(os.path.join(c.app, exe), os.path.join(pm, exe))
+            c.app = pm
+        c.write(os.path.join(c.app, "Tarvex.INI"), "[Off]\r\nFileName=x\r\nDuplix=N\r\n")
+        expect(c.run("77"), 0, "exit code")
+        log = c.log()
+        assert log[-3].startswith("ERR : Function - fncDuplix. Source Path - ") and \
+            log[-3].endswith(" 5 Permission denied"), log
+        assert log[-2].startswith("MSG : Failed to Copy PID File "), log
+        s = c.status(os.path.join(c.app, "Duplix.ini"))
+        expect((s["PID"], s["LastRunStatusCode"]), ("77", "SUCCESS"), "status file kept")
 
 
 def case_program_file(t):

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -21,6 +22,8 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
+#include <set>
 
 #include "platform/posix/internal.h"
 
@@ -135,20 +138,25 @@ std::string fncNameOf(const std::string& strPath) {
   return lngSlash == std::string::npos ? strPath : strPath.substr(lngSlash + 1);
 }
 
-// The name of the temporary file that a copy or a rewrite fills before it
-// replaces its target: ".NAME.tarvex.tmp", one fixed name per target, so a
-// file left by a killed run is replaced by the next copy of the same
-// target. A name too long to take the additions within a folder entry
-// (NAME_MAX) is cut and given a hash of the whole name instead.
-std::string fncTemporaryLeaf(const std::string& strName) {
+// Only the permission bits reach a file Tarvex writes: never set-user-ID,
+// set-group-ID or sticky, whatever the source carries.
+const mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
+
+uint32_t g_lngTemporaries = 0;  // this run's temporary files so far
+
+// The name of a temporary file that a copy or a rewrite fills before it
+// replaces its target: ".NAME.PID-N.tarvex.tmp", of this run alone, so runs
+// that work in one folder at once never meet in a temporary file. A name
+// too long to take the additions within a folder entry (NAME_MAX) is cut
+// and given a hash of the whole name instead.
+std::string fncTemporaryLeaf(const std::string& strName, uint32_t lngSerial) {
+  const std::string strEnding = fncTemporaryEnding(static_cast<uint32_t>(getpid()), lngSerial);
   const size_t lngLimit = NAME_MAX;
-  std::string strLeaf = "." + strName + ".tarvex.tmp";
+  std::string strLeaf = "." + strName + strEnding;
   if (strLeaf.size() <= lngLimit) return strLeaf;
-  uint32_t lngHash = 2166136261u;  // FNV-1a
-  for (unsigned char chr : strName) lngHash = (lngHash ^ chr) * 16777619u;
   char chrHash[16];
-  std::snprintf(chrHash, sizeof chrHash, "~%08x", static_cast<unsigned>(lngHash));
-  return "." + strName.substr(0, lngLimit - 1 - 9 - 11) + chrHash + ".tarvex.tmp";
+  std::snprintf(chrHash, sizeof chrHash, "~%08x", static_cast<unsigned>(fncNameHash(strName)));
+  return "." + strName.substr(0, lngLimit - 1 - 9 - strEnding.size()) + chrHash + strEnding;
 }
 
 // A target's folder, held open, with the names of the target and its
@@ -156,6 +164,7 @@ std::string fncTemporaryLeaf(const std::string& strName) {
 // within the limit that the target's own path keeps (PATH_MAX).
 struct Destination {
   int intFolder = -1;
+  bool blnReadable = false;  // open for reading: listable, and flushable
   std::string strName;
   std::string strTemporary;
   Destination() = default;
@@ -166,63 +175,111 @@ struct Destination {
   }
 };
 
+// Removes the temporary files that runs which have ended left in a folder
+// (a run killed in the middle of a copy). A file whose run still exists is
+// that run's own and stays. Once per folder and run: a folder of many
+// targets is read once.
+void subClearLeftovers(const Destination& objDestination, const std::string& strFolder) {
+  static std::set<std::string> objCleared;
+  if (!objDestination.blnReadable || !objCleared.insert(strFolder).second) return;
+  int intList = openat(objDestination.intFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (intList < 0) return;
+  DIR* objList = fdopendir(intList);
+  if (objList == nullptr) {
+    close(intList);
+    return;
+  }
+  while (struct dirent* objEntry = readdir(objList)) {
+    // Hidden, as this build names them.
+    const pid_t lngOwner =
+        objEntry->d_name[0] == '.' ? static_cast<pid_t>(fncTemporaryOwner(objEntry->d_name)) : 0;
+    if (lngOwner <= 0 || lngOwner == getpid()) continue;
+    if (kill(lngOwner, 0) == 0 || errno != ESRCH) continue;
+    unlinkat(dirfd(objList), objEntry->d_name, 0);
+  }
+  closedir(objList);
+}
+
 // Opens the folder of a target; a missing folder is "path not found", as
 // on Windows.
 void subOpenDestination(const std::string& strTarget, Destination& objOut) {
+  const std::string strFolder = fncFolderOf(strTarget);
+  objOut.intFolder = open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  objOut.blnReadable = objOut.intFolder >= 0;
 #if defined(O_PATH)
   // A folder the program may write but not list is still a folder to copy into.
-  const int intFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-#else
-  const int intFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  if (objOut.intFolder < 0 && errno == EACCES)
+    objOut.intFolder = open(strFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 #endif
-  objOut.intFolder = open(fncFolderOf(strTarget).c_str(), intFlags);
   if (objOut.intFolder < 0) {
     int intErrno = errno;
     if (intErrno == ENOENT || intErrno == ENOTDIR) subRaise(kErrPathNotFound, fncErrorText(kErrPathNotFound));
     subRaiseErrno(intErrno);
   }
   objOut.strName = fncNameOf(strTarget);
-  objOut.strTemporary = fncTemporaryLeaf(objOut.strName);
+  subClearLeftovers(objOut, strFolder);
 }
 
-// Creates the temporary file afresh.
-int fncOpenTemporary(const Destination& objDestination, mode_t lngMode) {
-  const char* strTemporary = objDestination.strTemporary.c_str();
-  unlinkat(objDestination.intFolder, strTemporary, 0);
-  int intFile = openat(objDestination.intFolder, strTemporary,
-                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, lngMode);
-  if (intFile < 0) subRaiseErrno(errno);
-  return intFile;
-}
+// A flush that the file system cannot do (EINVAL) is no failure: there is
+// nothing more to be had from it.
+bool fncFlush(int intFile) { return fsync(intFile) == 0 || errno == EINVAL; }
 
-// Ends a temporary file that was filled (blnWritten; intErrno otherwise):
-// gives it its mode, closes it and puts it in the target's place in one
-// step. On any failure the temporary file goes and the error is raised.
-void subCommitTemporary(const Destination& objDestination, int intFile, mode_t lngMode,
-                        bool blnWritten, int intErrno) {
-  if (blnWritten && fchmod(intFile, lngMode) != 0) {
-    blnWritten = false;
-    intErrno = errno;
+// A temporary file being filled. Closed, and removed unless it has taken
+// its target's place, on every way out, exceptions included.
+struct Temporary {
+  const Destination& objDestination;
+  int intFile = -1;
+  bool blnPlaced = false;
+  explicit Temporary(Destination& objFor) : objDestination(objFor) {
+    // Created afresh and exclusively, never through an existing file or
+    // link; a name taken (a run of the same ID elsewhere) moves to the next.
+    for (int intTry = 0;; ++intTry) {
+      objFor.strTemporary = fncTemporaryLeaf(objFor.strName, ++g_lngTemporaries);
+      intFile = openat(objFor.intFolder, objFor.strTemporary.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (intFile >= 0) return;
+      if (errno != EEXIST || intTry >= 100) subRaiseErrno(errno);
+    }
   }
-  if (close(intFile) != 0 && blnWritten) {
-    blnWritten = false;
-    intErrno = errno;
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
+  ~Temporary() {
+    if (intFile >= 0) close(intFile);
+    if (!blnPlaced)
+      unlinkat(objDestination.intFolder, objDestination.strTemporary.c_str(), 0);
   }
-  if (blnWritten && renameat(objDestination.intFolder, objDestination.strTemporary.c_str(),
-                             objDestination.intFolder, objDestination.strName.c_str()) != 0) {
-    blnWritten = false;
-    intErrno = errno;
+
+  // Puts the filled file in its target's place in one step, with its mode.
+  // Durable: the file is on the disk before it replaces the target, and the
+  // folder entry after, before the caller reports the copy.
+  void subPlace(mode_t lngMode, bool blnDurable) {
+    if (fchmod(intFile, lngMode) != 0) subRaiseErrno(errno);
+    if (blnDurable) {
+      if (!fncFlush(intFile)) subRaiseErrno(errno);
+    } else {
+      int intResult = close(intFile);
+      intFile = -1;
+      if (intResult != 0) subRaiseErrno(errno);
+    }
+    if (renameat(objDestination.intFolder, objDestination.strTemporary.c_str(),
+                 objDestination.intFolder, objDestination.strName.c_str()) != 0)
+      subRaiseErrno(errno);
+    blnPlaced = true;
+    if (!blnDurable) return;
+    // A folder that cannot be opened for reading cannot be flushed by
+    // itself: its whole file system is.
+    bool blnFlushed = objDestination.blnReadable ? fncFlush(objDestination.intFolder)
+                                                 : syncfs(intFile) == 0;
+    if (!blnFlushed) subRaiseErrno(errno);
   }
-  if (!blnWritten) {
-    unlinkat(objDestination.intFolder, objDestination.strTemporary.c_str(), 0);
-    subRaiseErrno(intErrno);
-  }
-}
+};
 
 // Closes a file on every way out of a routine.
 struct FileCloser {
   int intFile;
-  ~FileCloser() { close(intFile); }
+  ~FileCloser() {
+    if (intFile >= 0) close(intFile);
+  }
 };
 
 bool fncWriteAll(int intFile, const char* pData, size_t lngLength) {
@@ -238,8 +295,51 @@ bool fncWriteAll(int intFile, const char* pData, size_t lngLength) {
   return true;
 }
 
+// Bytes the comparison and the fallback copy move at a time.
+const size_t kBlock = 1 << 18;
+
+// Reads up to lngLength bytes at lngOffset; fewer only at the end.
+ssize_t fncReadAt(int intFile, char* pData, size_t lngLength, off_t lngOffset) {
+  size_t lngDone = 0;
+  while (lngDone < lngLength) {
+    ssize_t lngRead = pread(intFile, pData + lngDone, lngLength - lngDone,
+                            lngOffset + static_cast<off_t>(lngDone));
+    if (lngRead < 0 && errno == EINTR) continue;
+    if (lngRead < 0) return -1;
+    if (lngRead == 0) break;
+    lngDone += static_cast<size_t>(lngRead);
+  }
+  return static_cast<ssize_t>(lngDone);
+}
+
+// True when the target, a regular file of the source's size (objTarget),
+// holds exactly the source's bytes, compared byte for byte. It is then
+// flushed as it stands, so that a target left in place is as durable as a
+// copied one. Any doubt answers false, and the copy goes ahead.
+bool fncHoldsSameBytes(int intFrom, const Destination& objDestination,
+                       const struct stat& objTarget, char* pBuffers) {
+  int intTarget = openat(objDestination.intFolder, objDestination.strName.c_str(),
+                         O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (intTarget < 0) return false;
+  FileCloser objCloser{intTarget};
+  struct stat objOpened;
+  if (fstat(intTarget, &objOpened) != 0 || objOpened.st_dev != objTarget.st_dev ||
+      objOpened.st_ino != objTarget.st_ino || objOpened.st_size != objTarget.st_size)
+    return false;
+  for (off_t lngAt = 0;;) {
+    ssize_t lngSource = fncReadAt(intFrom, pBuffers, kBlock, lngAt);
+    ssize_t lngTarget = fncReadAt(intTarget, pBuffers + kBlock, kBlock, lngAt);
+    if (lngSource < 0 || lngSource != lngTarget ||
+        std::memcmp(pBuffers, pBuffers + kBlock, static_cast<size_t>(lngSource)) != 0)
+      return false;
+    if (lngSource == 0) break;
+    lngAt += lngSource;
+  }
+  return fdatasync(intTarget) == 0 || errno == EINVAL;
+}
+
 // Streams one open file into another, letting the kernel copy where it can.
-bool fncCopyContent(int intFrom, int intTo) {
+bool fncCopyContent(int intFrom, int intTo, char* pBuffer) {
 #if defined(__linux__)
   for (;;) {
     ssize_t lngDone = copy_file_range(intFrom, nullptr, intTo, nullptr, 1 << 30, 0);
@@ -260,39 +360,70 @@ bool fncCopyContent(int intFrom, int intTo) {
     return false;
   }
 #endif
-  std::string strBuffer(1 << 17, '\0');
   for (;;) {
-    ssize_t lngRead = read(intFrom, &strBuffer[0], strBuffer.size());
+    ssize_t lngRead = read(intFrom, pBuffer, kBlock);
     if (lngRead < 0 && errno == EINTR) continue;
     if (lngRead < 0) return false;
     if (lngRead == 0) return true;
-    if (!fncWriteAll(intTo, strBuffer.data(), static_cast<size_t>(lngRead))) return false;
+    if (!fncWriteAll(intTo, pBuffer, static_cast<size_t>(lngRead))) return false;
   }
+}
+
+// Opens a copy's source: a regular file only. Opening does not wait (a FIFO
+// would wait for a writer for ever): anything else, device, FIFO or socket,
+// is refused as an invalid parameter, a folder as a folder.
+int fncOpenSource(const std::string& strSource, struct stat& objSource) {
+  int intFrom = open(strSource.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (intFrom < 0) {
+    if (errno == ENXIO) subRaise(kErrInvalidParameter, fncErrorText(kErrInvalidParameter));
+    subRaiseErrno(errno);
+  }
+  if (fstat(intFrom, &objSource) != 0) {
+    int intErrno = errno;
+    close(intFrom);
+    subRaiseErrno(intErrno);
+  }
+  if (!S_ISREG(objSource.st_mode)) {
+    close(intFrom);
+    if (S_ISDIR(objSource.st_mode)) subRaiseErrno(EISDIR);
+    subRaise(kErrInvalidParameter, fncErrorText(kErrInvalidParameter));
+  }
+  return intFrom;
 }
 
 void subCopyFile(const std::string& strSource, const std::string& strDestination) {
   std::string strTarget = strDestination;
   if (!strTarget.empty() && strTarget.back() == '/') strTarget += fncNameOf(strSource);
 
-  int intFrom = open(strSource.c_str(), O_RDONLY | O_CLOEXEC);
-  if (intFrom < 0) subRaiseErrno(errno);
-  FileCloser objFrom{intFrom};
   struct stat objSource;
-  if (fstat(intFrom, &objSource) != 0) subRaiseErrno(errno);
-  if (S_ISDIR(objSource.st_mode)) subRaiseErrno(EISDIR);
-
+  FileCloser objFrom{fncOpenSource(strSource, objSource)};
   Destination objDestination;
   subOpenDestination(strTarget, objDestination);
-  // rename() would replace a read-only target; Windows refuses to.
-  struct stat objTarget;
-  if (fstatat(objDestination.intFolder, objDestination.strName.c_str(), &objTarget, 0) == 0 &&
-      (S_ISDIR(objTarget.st_mode) || (objTarget.st_mode & S_IWUSR) == 0))
-    subRaise(kErrAccessDenied, fncErrorText(kErrAccessDenied));
+  // Allocated before any temporary file exists.
+  std::unique_ptr<char[]> objBuffers(new char[2 * kBlock]);
 
-  int intTo = fncOpenTemporary(objDestination, 0600);
-  bool blnCopied = fncCopyContent(intFrom, intTo);
+  struct stat objTarget;
+  if (fstatat(objDestination.intFolder, objDestination.strName.c_str(), &objTarget, 0) == 0) {
+    // rename() would replace a read-only target; Windows refuses to.
+    if (S_ISDIR(objTarget.st_mode) || (objTarget.st_mode & S_IWUSR) == 0)
+      subRaise(kErrAccessDenied, fncErrorText(kErrAccessDenied));
+    // The same file by another path (a link, the same folder twice): a
+    // caller that deletes the source after a good copy would lose it.
+    // Refused as Windows refuses it.
+    if (objTarget.st_dev == objSource.st_dev && objTarget.st_ino == objSource.st_ino)
+      subRaise(kErrAccessDenied, fncErrorText(kErrAccessDenied));
+    // A target that already holds the bytes stays as it is: its times and
+    // identity are kept, and a repeated deployment costs a read.
+    if (S_ISREG(objTarget.st_mode) && objTarget.st_size == objSource.st_size &&
+        fncHoldsSameBytes(objFrom.intFile, objDestination, objTarget, objBuffers.get()))
+      return;
+  }
+
+  Temporary objTemporary(objDestination);
+  if (!fncCopyContent(objFrom.intFile, objTemporary.intFile, objBuffers.get()))
+    subRaiseErrno(errno);
   // The copy keeps the source's permission bits: a program stays runnable.
-  subCommitTemporary(objDestination, intTo, objSource.st_mode & 07777, blnCopied, errno);
+  objTemporary.subPlace(objSource.st_mode & kPermissionBits, true);
 }
 
 void subDeleteFile(const std::string& strPath) {
@@ -629,10 +760,13 @@ void subReplaceFileContent(const std::string& strPath, const std::string& strCon
   struct stat objOld;
   mode_t lngMode = 0644;
   if (fstatat(objDestination.intFolder, objDestination.strName.c_str(), &objOld, 0) == 0)
-    lngMode = objOld.st_mode & 07777;
-  int intFile = fncOpenTemporary(objDestination, 0600);
-  bool blnWritten = fncWriteAll(intFile, strContent.data(), strContent.size());
-  subCommitTemporary(objDestination, intFile, lngMode, blnWritten, errno);
+    lngMode = objOld.st_mode & kPermissionBits;
+  Temporary objTemporary(objDestination);
+  if (!fncWriteAll(objTemporary.intFile, strContent.data(), strContent.size()))
+    subRaiseErrno(errno);
+  // Rewrites in the application folder are not flushed: only what is
+  // handed over must survive a loss of power.
+  objTemporary.subPlace(lngMode, false);
 }
 
 }  // namespace posix

@@ -1,16 +1,98 @@
-// Behaviour of the POSIX table that only the real system shows: the run lock.
+// Behaviour of the POSIX table that only the real system shows: which mode
+// bits reach a target, whose temporary files stay, a copy that runs out of
+// memory, and the run lock.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
 #include <thread>
 
 #include "gtest/gtest.h"
 #include "platform/platform.h"
+#include "testing/test_platform.h"
+
+// The copy's buffers are arrays; a test can make their allocation fail.
+static bool g_refuseLargeArrays = false;
+void* operator new[](std::size_t lngSize) {
+  void* pMemory = g_refuseLargeArrays && lngSize >= (1 << 16) ? nullptr : std::malloc(lngSize);
+  if (pMemory == nullptr) throw std::bad_alloc();
+  return pMemory;
+}
+void operator delete[](void* pMemory) noexcept { std::free(pMemory); }
+void operator delete[](void* pMemory, std::size_t) noexcept { std::free(pMemory); }
 
 namespace tarvex {
 namespace {
+
+using testing::Harness;
+using testing::ReadFile;
+using testing::WriteFile;
+
+int Count(const std::string& strFolder, const std::string& strEnding) {
+  int intCount = 0;
+  for (const auto& objEntry : std::filesystem::directory_iterator(strFolder)) {
+    const std::string strName = objEntry.path().filename().string();
+    if (strName.size() >= strEnding.size() &&
+        strName.compare(strName.size() - strEnding.size(), strEnding.size(), strEnding) == 0)
+      ++intCount;
+  }
+  return intCount;
+}
+
+class PosixCopy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    strSource = objHarness.strApp + "/tool.so";
+    strFolder = objHarness.strRoot + "/Bin/";
+    testing::MakeDir(strFolder);
+    WriteFile(strSource, "new bytes");
+  }
+  Harness objHarness;
+  std::string strSource, strFolder;
+};
+
+TEST_F(PosixCopy, TargetsTakeThePermissionBitsOnly) {
+  ASSERT_EQ(0, chmod(strSource.c_str(), 07755));
+  NativePlatform().subCopyFile(strSource, strFolder);
+  struct stat objTarget;
+  ASSERT_EQ(0, stat((strFolder + "tool.so").c_str(), &objTarget));
+  EXPECT_EQ(0755u, objTarget.st_mode & 07777);
+}
+
+TEST_F(PosixCopy, LeftoversOfEndedRunsGoThoseOfLiveRunsStay) {
+  // No process has an ID beyond the kernel's limit (2^22); the parent lives.
+  const std::string strEnded = strFolder + ".tool.so.99999999-1.tarvex.tmp";
+  const std::string strLive =
+      strFolder + ".tool.so." + std::to_string(static_cast<long>(getppid())) + "-3.tarvex.tmp";
+  WriteFile(strEnded, "torn");
+  WriteFile(strLive, "being filled");
+  NativePlatform().subCopyFile(strSource, strFolder);
+  EXPECT_FALSE(testing::Exists(strEnded));
+  EXPECT_EQ("being filled", ReadFile(strLive));
+  EXPECT_EQ("new bytes", ReadFile(strFolder + "tool.so"));
+}
+
+TEST_F(PosixCopy, ACopyOutOfMemoryLeavesNoTemporaryAndNoOpenFile) {
+  WriteFile(strFolder + "tool.so", "old bytes");
+  const int intOpen = Count("/proc/self/fd", "");
+  g_refuseLargeArrays = true;
+  bool blnOutOfMemory = false;
+  try {
+    NativePlatform().subCopyFile(strSource, strFolder);
+  } catch (const std::bad_alloc&) {
+    blnOutOfMemory = true;
+  }
+  g_refuseLargeArrays = false;
+  EXPECT_TRUE(blnOutOfMemory);
+  EXPECT_EQ(1, Count(strFolder, ""));
+  EXPECT_EQ("old bytes", ReadFile(strFolder + "tool.so"));
+  EXPECT_EQ(intOpen, Count("/proc/self/fd", ""));
+}
 
 // The lock is on the running program's file: another open description of
 // that file stands for another run.

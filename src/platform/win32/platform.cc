@@ -9,7 +9,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -252,24 +255,6 @@ std::string fncFileNamePart(const std::string& strPath) {
   return lngSlash == std::string::npos ? strPath : strPath.substr(lngSlash + 1);
 }
 
-// True when both paths name one file (links and short names included).
-bool fncSameFile(const std::string& strFirst, const std::string& strSecond) {
-  BY_HANDLE_FILE_INFORMATION objInfo[2] = {};
-  const std::string* pPaths[2] = {&strFirst, &strSecond};
-  for (int i = 0; i < 2; ++i) {
-    HANDLE objFile = CreateFileA(pPaths[i]->c_str(), FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (objFile == INVALID_HANDLE_VALUE) return false;
-    BOOL blnRead = GetFileInformationByHandle(objFile, &objInfo[i]);
-    CloseHandle(objFile);
-    if (!blnRead) return false;
-  }
-  return objInfo[0].dwVolumeSerialNumber == objInfo[1].dwVolumeSerialNumber &&
-         objInfo[0].nFileIndexHigh == objInfo[1].nFileIndexHigh &&
-         objInfo[0].nFileIndexLow == objInfo[1].nFileIndexLow;
-}
-
 // Removes a temporary file of ours, read-only or not; failures are ignored.
 void subDiscard(const std::string& strPath) {
   SetFileAttributesA(strPath.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -285,26 +270,137 @@ std::string fncStoredNamePart(const std::string& strPath) {
   return fncFileNamePart(std::string(chrBuffer, lngLength));
 }
 
-// The temporary file beside a target: "NAME.tarvex.tmp", one fixed name per
-// target, so a file left by a killed run is replaced by the next copy.
-// Where that name would pass MAX_PATH, a target at the limit could neither
-// be replaced nor its temporary removed: the name is then a hash of the
-// target's name, in the folder's short form.
-std::string fncTemporaryPath(const std::string& strTarget) {
-  std::string strTemporary = strTarget + ".tarvex.tmp";
+std::string fncFolderPart(const std::string& strPath) {
+  size_t lngSlash = strPath.find_last_of("\\/");
+  return lngSlash == std::string::npos ? "." : strPath.substr(0, lngSlash);
+}
+
+uint32_t g_lngTemporaries = 0;  // this run's temporary files so far
+
+// The temporary file beside a target: "NAME.PID-N.tarvex.tmp", of this run
+// alone, so runs that work in one folder at once never meet in a temporary
+// file. Where that name would pass MAX_PATH, a target near the limit could
+// neither be replaced nor its temporary removed: the name is then a hash of
+// the target's name, in the folder's short form.
+std::string fncTemporaryPath(const std::string& strTarget, uint32_t lngSerial) {
+  const std::string strEnding = fncTemporaryEnding(GetCurrentProcessId(), lngSerial);
+  std::string strTemporary = strTarget + strEnding;
   if (strTemporary.size() < MAX_PATH) return strTemporary;
-  size_t lngSlash = strTarget.find_last_of("\\/");
-  std::string strFolder = lngSlash == std::string::npos ? "." : strTarget.substr(0, lngSlash);
-  std::string strName = strTarget.substr(lngSlash == std::string::npos ? 0 : lngSlash + 1);
+  std::string strFolder = fncFolderPart(strTarget);
   char chrShort[MAX_PATH] = {};
   DWORD lngLength = GetShortPathNameA(strFolder.c_str(), chrShort, MAX_PATH);
   if (lngLength > 0 && lngLength < MAX_PATH) strFolder.assign(chrShort, lngLength);
-  uint32_t lngHash = 2166136261u;  // FNV-1a
-  for (unsigned char chr : strName) lngHash = (lngHash ^ chr) * 16777619u;
-  char chrName[32];
-  std::snprintf(chrName, sizeof chrName, "~%08X.tarvex.tmp", static_cast<unsigned>(lngHash));
-  return strFolder + "\\" + chrName;
+  char chrHash[16];
+  std::snprintf(chrHash, sizeof chrHash, "~%08X",
+                static_cast<unsigned>(fncNameHash(fncFileNamePart(strTarget))));
+  return strFolder + "\\" + chrHash + strEnding;
 }
+
+// True unless the process is known to have ended.
+bool fncProcessAlive(DWORD lngProcessID) {
+  HANDLE objProcess = OpenProcess(SYNCHRONIZE, FALSE, lngProcessID);
+  if (objProcess == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+  bool blnAlive = WaitForSingleObject(objProcess, 0) != WAIT_OBJECT_0;
+  CloseHandle(objProcess);
+  return blnAlive;
+}
+
+// Removes the temporary files that runs which have ended left in a folder
+// (a run killed in the middle of a copy). A file whose run still exists is
+// that run's own and stays. Once per folder and run: a folder of many
+// targets is read once.
+void subClearLeftovers(const std::string& strFolder) {
+  static std::set<std::string> objCleared;
+  if (!objCleared.insert(strFolder).second) return;
+  WIN32_FIND_DATAA objFound;
+  HANDLE objFind = FindFirstFileA((strFolder + "\\*.tarvex.tmp").c_str(), &objFound);
+  if (objFind == INVALID_HANDLE_VALUE) return;
+  do {
+    DWORD lngOwner = fncTemporaryOwner(objFound.cFileName);
+    if (lngOwner != 0 && lngOwner != GetCurrentProcessId() && !fncProcessAlive(lngOwner))
+      subDiscard(strFolder + "\\" + objFound.cFileName);
+  } while (FindNextFileA(objFind, &objFound));
+  FindClose(objFind);
+}
+
+// A handle closed on every way out.
+struct Handle {
+  HANDLE objHandle = INVALID_HANDLE_VALUE;
+  Handle() = default;
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { subClose(); }
+  bool fncOpen() const { return objHandle != INVALID_HANDLE_VALUE; }
+  bool subClose() {
+    bool blnClosed = true;
+    if (fncOpen()) blnClosed = CloseHandle(objHandle) != 0;
+    objHandle = INVALID_HANDLE_VALUE;
+    return blnClosed;
+  }
+};
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Bytes the comparison and the copy move at a time.
+const DWORD kBlock = 1 << 20;
+
+// Reads up to lngLength bytes; fewer only at the end.
+bool fncReadBlock(HANDLE objFile, char* pData, DWORD lngLength, DWORD* pRead) {
+  *pRead = 0;
+  while (*pRead < lngLength) {
+    DWORD lngDone = 0;
+    if (!ReadFile(objFile, pData + *pRead, lngLength - *pRead, &lngDone, nullptr)) return false;
+    if (lngDone == 0) break;
+    *pRead += lngDone;
+  }
+  return true;
+}
+
+// True when the target holds exactly the source's bytes, compared byte for
+// byte from the start of both. Any doubt answers false.
+bool fncHoldsSameBytes(HANDLE objSource, HANDLE objTarget, char* pBuffers) {
+  LARGE_INTEGER objSourceSize, objTargetSize;
+  if (!GetFileSizeEx(objSource, &objSourceSize) || !GetFileSizeEx(objTarget, &objTargetSize) ||
+      objSourceSize.QuadPart != objTargetSize.QuadPart)
+    return false;
+  for (;;) {
+    DWORD lngSource = 0, lngTarget = 0;
+    if (!fncReadBlock(objSource, pBuffers, kBlock, &lngSource) ||
+        !fncReadBlock(objTarget, pBuffers + kBlock, kBlock, &lngTarget) ||
+        lngSource != lngTarget || std::memcmp(pBuffers, pBuffers + kBlock, lngSource) != 0)
+      return false;
+    if (lngSource == 0) return true;
+  }
+}
+
+// A temporary file being filled: created new (never through an existing
+// file or link), and removed unless it has taken its target's place, on
+// every way out, exceptions included.
+struct Temporary {
+  std::string strPath;
+  Handle objFile;
+  bool blnPlaced = false;
+  explicit Temporary(const std::string& strTarget) {
+    for (int intTry = 0;; ++intTry) {
+      std::string strTry = fncTemporaryPath(strTarget, ++g_lngTemporaries);
+      objFile.objHandle = CreateFileA(strTry.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (objFile.fncOpen()) {
+        strPath = strTry;
+        return;
+      }
+      DWORD lngCode = GetLastError();
+      // A name taken (a run of the same ID elsewhere) moves to the next.
+      if ((lngCode != ERROR_FILE_EXISTS && lngCode != ERROR_ALREADY_EXISTS) || intTry >= 100)
+        subRaiseCode(lngCode);
+    }
+  }
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
+  ~Temporary() {
+    objFile.subClose();
+    if (!blnPlaced) subDiscard(strPath);
+  }
+};
 
 void subCopyFile(const std::string& strSource, const std::string& strDestination) {
   std::string strTarget = strDestination;
@@ -312,6 +408,8 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
   // own name, not its 8.3 alias.
   if (!strTarget.empty() && (strTarget.back() == '\\' || strTarget.back() == '/'))
     strTarget += fncStoredNamePart(strSource);
+  // No ANSI operation reaches a longer path: refused before anything is made.
+  if (strTarget.size() >= MAX_PATH) subRaiseNumber(kErrPathTooLong);
 
   DWORD lngSource = GetFileAttributesA(strSource.c_str());
   if (lngSource == INVALID_FILE_ATTRIBUTES) {
@@ -331,31 +429,84 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
   } else if (lngTarget & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
     // An installed read-only file is left alone, as is a folder of that name.
     subRaiseNumber(kErrAccessDenied);
-  } else if (fncSameFile(strSource, strTarget)) {
-    // Copied onto itself, the file would survive, but a caller that deletes
-    // the source after a good copy would lose it: refused.
-    subRaiseNumber(kErrAccessDenied);
+  }
+
+  Handle objSource;
+  objSource.objHandle = CreateFileA(strSource.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (!objSource.fncOpen()) subRaiseCode(GetLastError());
+  BY_HANDLE_FILE_INFORMATION objSourceInfo;
+  if (!GetFileInformationByHandle(objSource.objHandle, &objSourceInfo))
+    subRaiseCode(GetLastError());
+  // Allocated before any temporary file exists.
+  std::unique_ptr<char[]> objBuffers(new char[2 * kBlock]);
+
+  if (lngTarget != INVALID_FILE_ATTRIBUTES) {
+    // Read access where it can be had (a program or library in use can
+    // still be read); its identity in any case.
+    Handle objTarget;
+    bool blnReadable = true;
+    objTarget.objHandle = CreateFileA(strTarget.c_str(), GENERIC_READ, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (!objTarget.fncOpen()) {
+      blnReadable = false;
+      objTarget.objHandle = CreateFileA(strTarget.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                                        nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    BY_HANDLE_FILE_INFORMATION objTargetInfo;
+    if (objTarget.fncOpen() && GetFileInformationByHandle(objTarget.objHandle, &objTargetInfo)) {
+      // Copied onto itself by any path, the file would survive, but a caller
+      // that deletes the source after a good copy would lose it: refused.
+      if (objTargetInfo.dwVolumeSerialNumber == objSourceInfo.dwVolumeSerialNumber &&
+          objTargetInfo.nFileIndexHigh == objSourceInfo.nFileIndexHigh &&
+          objTargetInfo.nFileIndexLow == objSourceInfo.nFileIndexLow)
+        subRaiseNumber(kErrAccessDenied);
+      // A target that already holds the bytes stays as it is: its times and
+      // identity are kept, and one in use is no obstacle.
+      if (blnReadable &&
+          fncHoldsSameBytes(objSource.objHandle, objTarget.objHandle, objBuffers.get()))
+        return;
+    }
+    LARGE_INTEGER objStart = {};
+    if (!SetFilePointerEx(objSource.objHandle, objStart, nullptr, FILE_BEGIN))
+      subRaiseCode(GetLastError());
   }
 
   // The new bytes go to a temporary file beside the target and replace it
   // in one rename, so a failure or a kill never leaves half a file behind.
-  const std::string strTemporary = fncTemporaryPath(strTarget);
-  // CopyFileA overwrites a temporary file left by a killed run; only one it
-  // cannot overwrite (read-only, hidden) is removed first, on a second try.
-  if (!CopyFileA(strSource.c_str(), strTemporary.c_str(), FALSE)) {
-    subDiscard(strTemporary);
-    if (!CopyFileA(strSource.c_str(), strTemporary.c_str(), FALSE)) {
-      DWORD lngCode = GetLastError();
-      subDiscard(strTemporary);
-      subRaiseCode(lngCode);
-    }
+  subClearLeftovers(fncFolderPart(fncTemporaryPath(strTarget, 0)));
+  Temporary objTemporary(strTarget);
+  for (;;) {
+    DWORD lngRead = 0;
+    if (!fncReadBlock(objSource.objHandle, objBuffers.get(), kBlock, &lngRead))
+      subRaiseCode(GetLastError());
+    if (lngRead == 0) break;
+    DWORD lngWritten = 0;
+    if (!WriteFile(objTemporary.objFile.objHandle, objBuffers.get(), lngRead, &lngWritten,
+                   nullptr))
+      subRaiseCode(GetLastError());
+    if (lngWritten != lngRead) subRaiseNumber(kErrDiskFull);
   }
-  if (!MoveFileExA(strTemporary.c_str(), strTarget.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DWORD lngCode = GetLastError();
-    subDiscard(strTemporary);
-    subRaiseCode(lngCode);
-  }
+  // The copy keeps the source's attributes and time of last change, as
+  // CopyFileA does, and is on the disk before it replaces the target.
+  FILE_BASIC_INFO objBasic = {};
+  objBasic.LastWriteTime.LowPart = objSourceInfo.ftLastWriteTime.dwLowDateTime;
+  objBasic.LastWriteTime.HighPart = static_cast<LONG>(objSourceInfo.ftLastWriteTime.dwHighDateTime);
+  objBasic.FileAttributes = objSourceInfo.dwFileAttributes &
+                            (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  if (objBasic.FileAttributes == 0) objBasic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileInformationByHandle(objTemporary.objFile.objHandle, FileBasicInfo, &objBasic,
+                                  sizeof objBasic) ||
+      !FlushFileBuffers(objTemporary.objFile.objHandle) || !objTemporary.objFile.subClose())
+    subRaiseCode(GetLastError());
+  // Write-through: the move is on the disk before it returns.
+  if (!MoveFileExA(objTemporary.strPath.c_str(), strTarget.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    subRaiseCode(GetLastError());
+  objTemporary.blnPlaced = true;
 }
 
 void subDeleteFile(const std::string& strPath) {

@@ -22,21 +22,11 @@ std::string fncRunLockName(const std::string& strFolder);
 namespace {
 
 using testing::Harness;
+using testing::RaisedNumber;
 using testing::ReadFile;
 using testing::WriteFile;
 
 const Platform& Win() { return NativePlatform(); }
-
-// The number of the Error raised by fnAction, or 0 when none was raised.
-template <typename Action>
-int32_t RaisedNumber(Action fnAction) {
-  try {
-    fnAction();
-  } catch (const Error& objError) {
-    return objError.lngNumber;
-  }
-  return 0;
-}
 
 DWORD Attributes(const std::string& strPath) { return GetFileAttributesA(strPath.c_str()); }
 
@@ -87,7 +77,13 @@ class Win32Copy : public ::testing::Test {
     testing::MakeDir(strFolder);
     WriteFile(strSource, "new bytes");
   }
-  bool TemporaryLeft() { return Attributes(strTarget + ".tarvex.tmp") != INVALID_FILE_ATTRIBUTES; }
+  bool TemporaryLeft() {
+    WIN32_FIND_DATAA objFound;
+    HANDLE objFind = FindFirstFileA((strFolder + "*.tarvex.tmp").c_str(), &objFound);
+    if (objFind == INVALID_HANDLE_VALUE) return false;
+    FindClose(objFind);
+    return true;
+  }
 
   Harness objHarness;
   std::string strSource, strFolder, strTarget;
@@ -147,12 +143,18 @@ TEST_F(Win32Copy, FailuresRaiseMappedNumbersAndLeaveNoTemporary) {
   EXPECT_EQ(Attributes(strTarget), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(Win32Copy, LeftoverTemporaryOfAKilledRunIsReplaced) {
-  WriteFile(strTarget + ".tarvex.tmp", "torn");
-  SetFileAttributesA((strTarget + ".tarvex.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
+TEST_F(Win32Copy, LeftoverTemporaryOfAnEndedRunGoesAndOneOfALiveRunStays) {
+  // No process has an ID this high; this test's own process is alive.
+  const std::string strEnded = strTarget + ".4294967292-1.tarvex.tmp";
+  const std::string strLive =
+      strTarget + "." + std::to_string(GetCurrentProcessId() + 0ul) + "-7.tarvex.tmp";
+  WriteFile(strEnded, "torn");
+  SetFileAttributesA(strEnded.c_str(), FILE_ATTRIBUTE_READONLY);
+  WriteFile(strLive, "being filled");
   Win().subCopyFile(strSource, strFolder);
   EXPECT_EQ(ReadFile(strTarget), "new bytes");
-  EXPECT_FALSE(TemporaryLeft());
+  EXPECT_EQ(Attributes(strEnded), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ReadFile(strLive), "being filled");
 }
 
 TEST(Win32Delete, ReadOnlyGoesMissingRaisesNotFound) {
