@@ -849,7 +849,7 @@ def bench_lock():
     med, p90 = statistics.median(lock), lock[len(lock) * 9 // 10]
     add("bench/lock_probe.cc calls the POSIX table's fncLockAppFolder once in a fresh "
         "process, as a run does, after reading its folder as a run has by then, and prints "
-        "the time the call took: one open of the running program and one flock. %d runs; "
+        "the time the call took: one open of the application folder and one flock. %d runs; "
         "median %s ms, p10 %s ms, p90 %s ms. The start-to-exit figures of section 3 include "
         "it. %s" % (len(lock), ms(med), ms(lock[len(lock) // 10]), ms(p90), note))
     say("  lock: median %s ms, p90 %s ms" % (ms(med), ms(p90)))

@@ -657,14 +657,17 @@ void subCloseProcess(ProcHandle objProcess) { delete static_cast<ProcessHandle*>
 
 int g_intRunLock = -1;  // held until the process ends
 
-// The lock is an flock on the executable itself, so it leaves no file
-// behind, and it belongs to this open file: closed on exec, so no started
-// program holds it, and dropped by the system when the process ends.
-// flock has no time limit: a busy lock is tried again after pauses that
-// grow to 50 ms.
+// The lock is an flock on the application folder itself, so it leaves no
+// file behind and binds every run from that folder, whichever copy or link
+// of the program it starts. It belongs to this open folder: closed on exec,
+// so no started program holds it, and dropped by the system when the
+// process ends. A folder this user may not list is locked through the
+// executable instead. flock has no time limit: a busy lock is tried again
+// after pauses that grow to 50 ms.
 bool fncLockAppFolder(uint32_t lngMilliseconds) {
   if (g_intRunLock >= 0) return true;
-  int intFile = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  int intFile = open(fncAppFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (intFile < 0 && errno == EACCES) intFile = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
   if (intFile < 0) subRaiseErrno(errno);
   const long lngDeadline = fncMonotonicMs() + static_cast<long>(lngMilliseconds);
   long lngPause = 1;

@@ -94,10 +94,11 @@ TEST_F(PosixCopy, ACopyOutOfMemoryLeavesNoTemporaryAndNoOpenFile) {
   EXPECT_EQ(intOpen, Count("/proc/self/fd", ""));
 }
 
-// The lock is on the running program's file: another open description of
-// that file stands for another run.
+// The lock is on the application folder (here the test program's): another
+// open description of that folder stands for another run.
 TEST(PosixRunLock, WaitsOutAHolderAndIsTakenWhenItLetsGo) {
-  int intOther = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  const std::string strFolder = NativePlatform().fncAppFolder();
+  int intOther = open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(intOther, 0);
   ASSERT_EQ(flock(intOther, LOCK_EX | LOCK_NB), 0);
   auto objStart = std::chrono::steady_clock::now();
@@ -112,7 +113,7 @@ TEST(PosixRunLock, WaitsOutAHolderAndIsTakenWhenItLetsGo) {
   objRelease.join();
   EXPECT_TRUE(NativePlatform().fncLockAppFolder(0));  // held already
 
-  int intLater = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  int intLater = open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   EXPECT_NE(flock(intLater, LOCK_EX | LOCK_NB), 0);
   close(intLater);
 }
