@@ -170,8 +170,10 @@ class Windows:
         self.base = unique_base(os.path.join(temp_root(short=True), "tx"))
         self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         assert "WINEPREFIX" in self.env, "WINEPREFIX not set"
-        with open(os.path.join(self.env["WINEPREFIX"], "system.reg")) as f:
-            self.win64 = "#arch=win64" in f.read(4096)
+        # Only a 64-bit prefix has a folder for 32-bit programs (its registry
+        # files may not be written yet just after the prefix is made).
+        self.win64 = os.path.isdir(os.path.join(self.env["WINEPREFIX"],
+                                                "drive_c/Program Files (x86)"))
         # The test library registers itself in its own build's view; the
         # agent's key is always read from the 32-bit view.
         with open(self.exe, "rb") as f:

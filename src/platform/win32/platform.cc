@@ -528,6 +528,12 @@ void subDeleteFile(const std::string& strPath) {
 HANDLE fncHandle(TextFile objFile) { return static_cast<HANDLE>(objFile); }
 
 TextFile fncCreateTextFile(const std::string& strPath) {
+  // Windows refuses to replace a read-only file, but Wine running as root
+  // does not: asked here, so both refuse it alike.
+  DWORD lngAttributes = GetFileAttributesA(strPath.c_str());
+  if (lngAttributes != INVALID_FILE_ATTRIBUTES && (lngAttributes & FILE_ATTRIBUTE_READONLY) &&
+      !(lngAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    subRaiseNumber(kErrAccessDenied);
   HANDLE objFile = CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (objFile == INVALID_HANDLE_VALUE) subRaiseCode(GetLastError());
