@@ -434,13 +434,20 @@ def bench_start():
         table(["program", "runs", "median ms", "p10 ms", "p90 ms", "median CPU ms",
                "peak RSS MiB"], rows)
         med = statistics.median(r[0] for r in tarvex) / 1e6
+        floor_med = statistics.median(r[0] for r in floor) / 1e6
         say("  " + note)
+        if floor_med > GOALS["start_ms"] / 2:
+            # The goal was set where starting any program costs well under it.
+            why = ("Why: starting any program costs %.2f ms on this machine (/bin/true); "
+                   "Tarvex's own share is the %.2f ms above that. See findings.md §1."
+                   % (floor_med, med - floor_med))
+        else:
+            why = ("Why: with other processes busy, the wall time measures the wait for a "
+                   "CPU; the program's own cost is its CPU time. See findings.md §1.")
         state("Start to exit ≤ 2 ms (POSIX)", med <= GOALS["start_ms"],
               "Median %.2f ms over %d runs (/bin/true: %.2f ms; CPU time %.2f ms). %s"
-              % (med, len(tarvex), statistics.median(r[0] for r in floor) / 1e6,
-                 statistics.median(r[3] for r in tarvex) / 1e6, note),
-              "Why: with other processes busy, the wall time measures the wait for a CPU; "
-              "the program's own cost is its CPU time. See findings.md §1.")
+              % (med, len(tarvex), floor_med,
+                 statistics.median(r[3] for r in tarvex) / 1e6, note), why)
         return max(r[1] for r in tarvex), max(r[1] for r in floor)
     finally:
         shutil.rmtree(base, ignore_errors=True)
