@@ -188,8 +188,15 @@ class Windows:
         return self.native(path)
 
     def wine(self, *args, check=True):
-        p = subprocess.run(["wine"] + list(args), env=self.env, capture_output=True,
-                           timeout=120, stdin=subprocess.DEVNULL)
+        """A Wine tool of the test's own (reg), not the program under test.
+        Wine now and then fails to load the tool at all ("could not be
+        started"); that start alone is tried again."""
+        for attempt in range(3):
+            p = subprocess.run(["wine"] + list(args), env=self.env, capture_output=True,
+                               timeout=120, stdin=subprocess.DEVNULL)
+            if b"could not be started" not in p.stdout + p.stderr:
+                break
+            time.sleep(1)
         if check and p.returncode != 0:
             raise AssertionError("wine %s: %s %s" % (args, p.stdout, p.stderr))
         return p
