@@ -44,7 +44,8 @@ std::string fncCommandLineTail(const char* pText) {
 // folder (case, short forms, "." and "..", a trailing backslash) gives the
 // same name. A mutex name may hold no backslash after its namespace and at
 // most MAX_PATH characters, so the folder's path is hashed. "Global\" lets
-// runs in different sessions (the agent's service, a user's desktop) meet.
+// a run started by the agent's service and one started from a user's
+// desktop meet.
 std::string fncRunLockName(const std::string& strFolder) {
   std::vector<char> objFull(32768);
   DWORD lngLength = GetFullPathNameA(strFolder.c_str(), static_cast<DWORD>(objFull.size()),
