@@ -32,14 +32,20 @@ using testing::WriteFile;
 
 enum Op {
   kOpCommandLine, kOpAppFolder, kOpShortDate, kOpLongTime, kOpTimeSeparator,
-  kOpShortPath, kOpSetAttributes, kOpExists, kOpCopy, kOpDelete, kOpCreateLog,
-  kOpWriteLine, kOpRegOpen, kOpRegQuery, kOpProfileRead, kOpSectionNames,
+  kOpShortPath, kOpSetAttributes, kOpExists, kOpDelete, kOpCreateLog,
+  kOpWriteLine, kOpQueryFile, kOpOpenRead, kOpReadAt, kOpCreateNew, kOpWrite,
+  kOpCopyRange, kOpFlush, kOpSetMode, kOpReadSecurity, kOpApplySecurity, kOpClose,
+  kOpReplace, kOpFlushFolder, kOpStoredName, kOpListFiles, kOpProcessEnded,
+  kOpRegOpen, kOpRegQuery, kOpProfileRead, kOpSectionNames,
   kOpProfileWrite, kOpStart, kOpOpenProcess, kOpWait, kOpExitCode, kOpLock, kOpCount
 };
 const char* const kOpNames[kOpCount] = {
     "fncCommandLineTail", "fncAppFolder", "fncShortDate", "fncLongTime", "fncTimeSeparator",
-    "fncShortPathName", "fncSetAttributesNormal", "fncFileExists", "subCopyFile",
-    "subDeleteFile", "fncCreateTextFile", "subWriteLine", "fncRegOpenAgentKey",
+    "fncShortPathName", "fncSetAttributesNormal", "fncFileExists", "subDeleteFile",
+    "fncCreateTextFile", "subWriteLine", "fncQueryFile", "fncOpenRead", "fncReadAt",
+    "fncCreateNew", "subWrite", "fncCopyRange", "subFlush", "subSetModeAndTime",
+    "fncReadSecurity", "subApplySecurity", "fncClose", "subReplace", "subFlushFolder",
+    "fncStoredName", "fncListFiles", "fncProcessEnded", "fncRegOpenAgentKey",
     "fncRegQueryValue", "fncGetProfileString", "fncGetProfileSectionNames",
     "fncWriteProfileString", "fncStartProcess", "fncOpenProcess", "fncWaitForProcess",
     "fncExitCode", "fncLockAppFolder"};
@@ -69,13 +75,49 @@ const int32_t kErrorNumbers[] = {2, 3, 5, 8, 32, 80, 87, 112, 193, 206, 267, 111
 std::vector<Kind> KindsOf(Op intOp) {
   std::vector<Kind> objKinds;
   switch (intOp) {
-    case kOpCopy:
+    // The copy engine's primitives: a refusal, a full disk, a lost write
+    // and one number outside the table stand for every error; those that
+    // change the disk also fail after their work.
+    case kOpOpenRead:
+    case kOpReadAt:
+    case kOpCreateNew:
+    case kOpWrite:
+    case kOpCopyRange:
+    case kOpFlush:
+    case kOpSetMode:
+    case kOpReadSecurity:
+    case kOpApplySecurity:
+    case kOpReplace:
+    case kOpFlushFolder:
+    case kOpListFiles:
+      for (int32_t lngNumber : {int32_t(kErrAccessDenied), int32_t(kErrDiskFull), int32_t(kErrIoError), int32_t(1450)})
+        objKinds.push_back({kRaise, lngNumber});
+      if (intOp == kOpWrite || intOp == kOpFlush || intOp == kOpSetMode ||
+          intOp == kOpApplySecurity || intOp == kOpReplace || intOp == kOpCopyRange)
+        objKinds.push_back({kAfter, kErrIoError});
+      // Reads and the kernel's copy can also end early: nothing read, 0
+      // copied, or a system that cannot copy (-1).
+      if (intOp == kOpReadAt || intOp == kOpCopyRange) objKinds.push_back({kReturn, 0});
+      if (intOp == kOpCopyRange) objKinds.push_back({kReturn, -1});
+      break;
+    case kOpQueryFile:
+      for (int32_t lngNumber : {int32_t(kErrFileNotFound), int32_t(kErrPathNotFound), int32_t(kErrAccessDenied), int32_t(1450)})
+        objKinds.push_back({kReturn, lngNumber});
+      break;
+    case kOpClose:
+      // A close that reports a lost write; it allocates nothing.
+      objKinds.push_back({kReturn, 0});
+      return objKinds;
+    case kOpProcessEnded:
+      objKinds.push_back({kReturn, 0});
+      objKinds.push_back({kReturn, 1});
+      break;
     case kOpDelete:
     case kOpCreateLog:
     case kOpStart:
     case kOpLock:
       for (int32_t lngNumber : kErrorNumbers) objKinds.push_back({kRaise, lngNumber});
-      if (intOp == kOpCopy || intOp == kOpDelete) objKinds.push_back({kAfter, kErrDiskFull});
+      if (intOp == kOpDelete) objKinds.push_back({kAfter, kErrDiskFull});
       if (intOp == kOpLock) objKinds.push_back({kReturn, 0});  // the wait ran out
       break;
     case kOpWriteLine:
@@ -196,11 +238,90 @@ bool WExists(const std::string& strPath) {
   if (Quiet(pKind)) return false;
   return g_base.fncFileExists(strPath);
 }
-void WCopy(const std::string& strSource, const std::string& strDestination) {
-  const Kind* pKind = Due(kOpCopy);
+int32_t WQueryFile(const std::string& strPath, FileInfo* pInfo) {
+  const Kind* pKind = Due(kOpQueryFile);
   Before(pKind);
-  g_base.subCopyFile(strSource, strDestination);
+  if (Quiet(pKind)) return static_cast<int32_t>(pKind->lngValue);
+  return g_base.fncQueryFile(strPath, pInfo);
+}
+FileHandle WOpenRead(const std::string& strPath, FileInfo* pInfo) {
+  Before(Due(kOpOpenRead));
+  return g_base.fncOpenRead(strPath, pInfo);
+}
+size_t WReadAt(FileHandle objFile, uint64_t lngOffset, char* pData, size_t lngLength) {
+  const Kind* pKind = Due(kOpReadAt);
+  Before(pKind);
+  if (Quiet(pKind)) return 0;
+  return g_base.fncReadAt(objFile, lngOffset, pData, lngLength);
+}
+FileHandle WCreateNew(const std::string& strPath) {
+  Before(Due(kOpCreateNew));
+  return g_base.fncCreateNew(strPath);
+}
+void WWrite(FileHandle objFile, const char* pData, size_t lngLength) {
+  const Kind* pKind = Due(kOpWrite);
+  Before(pKind);
+  g_base.subWrite(objFile, pData, lngLength);
   After(pKind);
+}
+int64_t WCopyRange(FileHandle objFrom, uint64_t lngOffset, FileHandle objTo, uint64_t lngLength) {
+  const Kind* pKind = Due(kOpCopyRange);
+  Before(pKind);
+  if (Quiet(pKind)) return pKind->lngValue;
+  int64_t lngDone = g_base.fncCopyRange(objFrom, lngOffset, objTo, lngLength);
+  After(pKind);
+  return lngDone;
+}
+void WFlush(FileHandle objFile) {
+  const Kind* pKind = Due(kOpFlush);
+  Before(pKind);
+  g_base.subFlush(objFile);
+  After(pKind);
+}
+void WSetMode(FileHandle objFile, uint32_t lngMode, int64_t lngModified) {
+  const Kind* pKind = Due(kOpSetMode);
+  Before(pKind);
+  g_base.subSetModeAndTime(objFile, lngMode, lngModified);
+  After(pKind);
+}
+std::string WReadSecurity(const std::string& strPath) {
+  Before(Due(kOpReadSecurity));
+  return g_base.fncReadSecurity(strPath);
+}
+void WApplySecurity(FileHandle objFile, const std::string& strSecurity, bool blnOwner) {
+  const Kind* pKind = Due(kOpApplySecurity);
+  Before(pKind);
+  g_base.subApplySecurity(objFile, strSecurity, blnOwner);
+  After(pKind);
+}
+bool WClose(FileHandle objFile) {
+  const Kind* pKind = Due(kOpClose);
+  bool blnClosed = g_base.fncClose(objFile);  // closed in any case: no handle leaks
+  return Quiet(pKind) ? false : blnClosed;
+}
+void WReplace(const std::string& strFrom, const std::string& strTo) {
+  const Kind* pKind = Due(kOpReplace);
+  Before(pKind);
+  g_base.subReplace(strFrom, strTo);
+  After(pKind);
+}
+void WFlushFolder(const std::string& strFolder) {
+  Before(Due(kOpFlushFolder));
+  g_base.subFlushFolder(strFolder);
+}
+std::string WStoredName(const std::string& strPath) {
+  Before(Due(kOpStoredName));
+  return g_base.fncStoredName(strPath);
+}
+std::vector<std::string> WListFiles(const std::string& strFolder) {
+  Before(Due(kOpListFiles));
+  return g_base.fncListFiles(strFolder);
+}
+bool WProcessEnded(uint32_t lngProcessID) {
+  const Kind* pKind = Due(kOpProcessEnded);
+  Before(pKind);
+  if (Quiet(pKind)) return pKind->lngValue != 0;
+  return g_base.fncProcessEnded(lngProcessID);
 }
 void WDelete(const std::string& strPath) {
   const Kind* pKind = Due(kOpDelete);
@@ -377,6 +498,11 @@ class FaultInjection : public ::testing::Test {
     g_plan = Plan();
     g_base = objHarness.objTable;  // the harness's in-memory log and its app folder
     g_base.fncCommandLineTail = WCommandLine;
+    // The sweep is about what a run does and says, not about the disk:
+    // thousands of runs need not wait for it. The engine's own tests show
+    // the flushes and their order.
+    g_base.subFlush = [](FileHandle) {};
+    g_base.subFlushFolder = [](const std::string&) {};
     g_agentFolder = objHarness.strRoot + Sep() + "agent";
     Platform& t = objHarness.objTable;
     t.fncCommandLineTail = WCommandLine;
@@ -389,7 +515,23 @@ class FaultInjection : public ::testing::Test {
     t.fncShortPathName = WShortPath;
     t.fncSetAttributesNormal = WSetAttributes;
     t.fncFileExists = WExists;
-    t.subCopyFile = WCopy;
+    t.fncQueryFile = WQueryFile;
+    t.fncOpenRead = WOpenRead;
+    t.fncReadAt = WReadAt;
+    t.fncCreateNew = WCreateNew;
+    t.subWrite = WWrite;
+    // Windows has no kernel copy: the engine must not be handed one.
+    t.fncCopyRange = g_base.fncCopyRange != nullptr ? WCopyRange : nullptr;
+    t.subFlush = WFlush;
+    t.subSetModeAndTime = WSetMode;
+    t.fncReadSecurity = WReadSecurity;
+    t.subApplySecurity = WApplySecurity;
+    t.fncClose = WClose;
+    t.subReplace = WReplace;
+    t.subFlushFolder = WFlushFolder;
+    t.fncStoredName = WStoredName;
+    t.fncListFiles = WListFiles;
+    t.fncProcessEnded = WProcessEnded;
     t.subDeleteFile = WDelete;
     t.fncCreateTextFile = WCreateLog;
     t.subWriteLine = WWriteLine;

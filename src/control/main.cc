@@ -58,6 +58,7 @@ int Main() {
   int intExit = kExitSuccess;
   try {
     g_run = RunState();
+    subForgetSweptFolders();
     g_run.blnFailed = false;
     // One run per application folder: a later run waits here, before it
     // has touched the log, the status file or any target.

@@ -14,6 +14,16 @@ const uint32_t kProcessWaitMs = 600000;
 const uint32_t kProcessAccess = 0x1F0FFF;
 
 bool fncDuplix(const std::string& strSource, const std::string& strDestination);
+
+// The copy engine (copy.cc). Copies with overwrite; a destination ending in
+// the separator names the folder to copy into, and the copy keeps the
+// source's own name. The target is replaced in one step and is on the disk
+// when the copy returns; a target that already holds the source's bytes is
+// left in place. A folder at the target's name, a read-only target with
+// other bytes and a target that is the source by any path fail it with 5.
+// Raises Error.
+void subCopyFile(const std::string& strSource, const std::string& strDestination);
+
 bool fncDeleteFile(const std::string& strPath);
 
 void subDuplix(const std::string& strFileName, const std::string& strFilePath, bool blnCopy,

@@ -150,12 +150,12 @@ bool fncFakeExitCode(ProcHandle objHandle, uint32_t* pCode) {
 void subFakeClose(ProcHandle) {}
 
 int g_copyFailures = 0;  // copies to refuse before letting them through
-void subFlakyCopy(const std::string& strFrom, const std::string& strTo) {
+void subFlakyReplace(const std::string& strFrom, const std::string& strTo) {
   if (g_copyFailures > 0) {
     --g_copyFailures;
     subRaise(kErrSharingViolation, fncErrorText(kErrSharingViolation));
   }
-  NativePlatform().subCopyFile(strFrom, strTo);
+  NativePlatform().subReplace(strFrom, strTo);
 }
 
 class SubDuplix : public ::testing::Test {
@@ -168,7 +168,7 @@ class SubDuplix : public ::testing::Test {
     objHarness.objTable.fncWaitForProcess = fncFakeWait;
     objHarness.objTable.fncExitCode = fncFakeExitCode;
     objHarness.objTable.subCloseProcess = subFakeClose;
-    objHarness.objTable.subCopyFile = subFlakyCopy;
+    objHarness.objTable.subReplace = subFlakyReplace;
     objHarness.Install();
     strTargetFolder = objHarness.strRoot + Sep() + "Agent" + Sep() + "Bin" + Sep();
     MakeDir(strTargetFolder);

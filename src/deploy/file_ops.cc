@@ -10,7 +10,7 @@ bool fncDuplix(const std::string& strSource, const std::string& strDestination) 
   try {
     strFrom = fncGetShortPath(strSource);
     strTo = fncGetShortPath(strDestination);
-    Os().subCopyFile(strFrom, strTo);
+    subCopyFile(strFrom, strTo);
     return true;
   } catch (...) {
     subWriteLog("ERR : Function - fncDuplix. Source Path - " + strFrom +

@@ -10,6 +10,7 @@
 #ifndef TARVEX_PLATFORM_PLATFORM_H_
 #define TARVEX_PLATFORM_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,6 +56,23 @@ struct LocalTime {
 typedef void* TextFile;  // an open run log
 typedef void* RegKey;    // an open registry key
 typedef void* ProcHandle;
+// An open file of the copy engine: a descriptor on POSIX, a HANDLE on Windows.
+typedef intptr_t FileHandle;
+const FileHandle kNoFile = -1;
+
+// What the copy engine learns of a file. Identity, mode and time are the
+// system's own: dev and inode or volume serial and file index; mode bits
+// or attributes; nanoseconds since 1970 or a FILETIME.
+struct FileInfo {
+  bool blnFolder = false;
+  bool blnRegular = false;    // a plain file (not a FIFO, device or socket)
+  bool blnReadOnly = false;   // may not be written: no owner write bit, the read-only attribute
+  bool blnIdentity = false;   // lngVolume and lngIndex are known
+  uint64_t lngVolume = 0, lngIndex = 0;
+  uint64_t lngSize = 0;
+  uint32_t lngMode = 0;
+  int64_t lngModified = 0;
+};
 
 // Registry value types, as the registry stores them.
 enum : uint32_t { kRegSz = 1, kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4 };
@@ -87,14 +105,6 @@ struct Platform {
   // ---- File-system object. Existence never raises; the rest raise Error.
   // True for an existing file; false for a folder or a missing path.
   bool (*fncFileExists)(const std::string& strPath);
-  // Copies with overwrite. A destination ending in the separator names the
-  // folder to copy into. The target is replaced in one step (a temporary
-  // file of this run's own in the destination folder, then rename), so it
-  // holds the old or the new bytes, never part of them, and the new bytes
-  // are on the disk when the copy returns. A target that already holds the
-  // source's bytes is left as it is. An existing read-only target, and a
-  // target that is the source itself by any path, fail the copy (5).
-  void (*subCopyFile)(const std::string& strSource, const std::string& strDestination);
   // Deletes a file, read-only or not.
   void (*subDeleteFile)(const std::string& strPath);
   // Creates (overwrites) an ANSI text file for writing lines. A read-only
@@ -103,6 +113,67 @@ struct Platform {
   // Writes the text and CR LF.
   void (*subWriteLine)(TextFile objFile, const std::string& strText);
   void (*subCloseTextFile)(TextFile objFile);
+
+  // ---- File primitives of the copy engine (deploy/copy.cc), which makes
+  // every decision of a copy; each of these does one thing the system's
+  // manual describes. All raise Error but the query, close and end test.
+  // What is known of a path without opening it for reading: 0, or the
+  // error number (2 for a missing file, 3 for a missing folder). Follows
+  // links. Never raises.
+  int32_t (*fncQueryFile)(const std::string& strPath, FileInfo* pInfo);
+  // Opens an existing file for reading (and, on Windows, for setting its
+  // attributes where that is allowed); never waits (a FIFO has no writer).
+  FileHandle (*fncOpenRead)(const std::string& strPath, FileInfo* pInfo);
+  // Reads up to lngLength bytes at lngOffset; fewer only at the end.
+  size_t (*fncReadAt)(FileHandle objFile, uint64_t lngOffset, char* pData, size_t lngLength);
+  // Creates a new file for writing, exclusively: an existing file or link
+  // at the name fails it with 80 and is never opened or followed.
+  FileHandle (*fncCreateNew)(const std::string& strPath);
+  // Writes all of the bytes at the end of what was written.
+  void (*subWrite)(FileHandle objFile, const char* pData, size_t lngLength);
+  // The kernel's own copy: up to lngLength bytes of objFrom at lngOffset to
+  // the end of objTo; the number copied, 0 at the source's end, -1 where
+  // the system cannot copy between the two. Null where the system has none.
+  int64_t (*fncCopyRange)(FileHandle objFrom, uint64_t lngOffset, FileHandle objTo,
+                          uint64_t lngLength);
+  // Puts the file's bytes on the disk (fsync; FlushFileBuffers).
+  void (*subFlush)(FileHandle objFile);
+  // Sets the mode bits (POSIX) or attributes (Windows) and, unless 0, the
+  // time of last change, both as FileInfo gives them.
+  void (*subSetModeAndTime)(FileHandle objFile, uint32_t lngMode, int64_t lngModified);
+  // A file's owner, group and (Windows) access list as an opaque value.
+  std::string (*fncReadSecurity)(const std::string& strPath);
+  // Gives an open file that value's access list and group, and its owner
+  // when blnOwner (which the system may refuse: 5).
+  void (*subApplySecurity)(FileHandle objFile, const std::string& strSecurity, bool blnOwner);
+  // False when the system reported an error on closing (a write it lost).
+  bool (*fncClose)(FileHandle objFile);
+  // Replaces strTo by strFrom in one step (rename; MoveFileExA with
+  // replace and write-through).
+  void (*subReplace)(const std::string& strFrom, const std::string& strTo);
+  // Puts a folder's entries on the disk (fsync of the folder, or of its
+  // file system where the folder cannot be read; nothing on Windows, whose
+  // replace writes through).
+  void (*subFlushFolder)(const std::string& strFolder);
+  // The name a file is stored under: its long name where the path gives
+  // the short (8.3) form; the path's last part where there is none.
+  std::string (*fncStoredName)(const std::string& strPath);
+  // The names of the files directly in a folder, in no set order: what the
+  // existence test above calls a file (folders left out), each name as the
+  // folder stores it. Raises Error.
+  std::vector<std::string> (*fncListFiles)(const std::string& strFolder);
+  // This process's ID, and whether another process is known to have ended.
+  uint32_t (*fncCurrentProcessID)();
+  bool (*fncProcessEnded)(uint32_t lngProcessID);
+  // Longest path (Windows: MAX_PATH; 0 where the system reaches any) and
+  // longest name in a folder; the leading text that hides a file's name.
+  size_t lngPathLimit;
+  size_t lngNameLimit;
+  const char* strHiddenPrefix;
+  // The mode bits or attributes that subSetModeAndTime sets, and those of
+  // them a copy carries over from its source.
+  uint32_t lngModeBits;
+  uint32_t lngKeptMode;
 
   // ---- Registry: HKEY_LOCAL_MACHINE\SOFTWARE\VELMOR, read only, 32-bit
   // view. Return system codes (0 = success, 2 = missing) and never raise.
@@ -138,13 +209,8 @@ struct Platform {
   // for (reaps the ended ones on POSIX).
   void (*subReapProcesses)();
 
-  // ---- Reading a package folder (the package checker; a run never calls
-  // these). Both raise Error.
-  // The names of the files directly in a folder, in no set order: what the
-  // existence test above calls a file (folders left out), each name as the
-  // folder stores it.
-  std::vector<std::string> (*fncListFiles)(const std::string& strFolder);
-  // A file's whole content, as bytes.
+  // ---- Used by the package checker alone (a run never reads a file whole).
+  // A file's whole content, as bytes. Raises Error.
   std::string (*fncReadFileBytes)(const std::string& strPath);
   // ---- Run lock, one per application folder.
   // Takes this program's run lock for the rest of the process, waiting up to
@@ -169,6 +235,23 @@ std::string fncTemporaryEnding(uint32_t lngProcessID, uint32_t lngSerial);
 uint32_t fncTemporaryOwner(const std::string& strName);
 // A short hash of a name (FNV-1a), for temporary names cut to a limit.
 uint32_t fncNameHash(const std::string& strName);
+
+// Temporary files (temporary.cc), over the table in use. The path of the
+// temporary file for a target strName in strFolder with its count: hidden
+// where the system hides names, cut to the system's limits with a hash.
+std::string fncTemporaryPath(const std::string& strFolder, const std::string& strName,
+                             uint32_t lngSerial);
+// The one the next temporary file for that target tries first (tests).
+std::string fncNextTemporaryPath(const std::string& strFolder, const std::string& strName);
+// Creates a temporary file for that target, exclusively; its path goes to
+// *pPath. First removes the leftovers of ended runs in the folder, once per
+// folder and run. Raises Error.
+FileHandle fncCreateTemporary(const std::string& strFolder, const std::string& strName,
+                              std::string* pPath);
+// Removes a temporary file; never raises.
+void subDiscardTemporary(const std::string& strPath);
+// Lets the next copy into each folder look for leftovers again (a new run).
+void subForgetSweptFolders();
 
 // Entry: the POSIX main() hands its arguments over before calling Main.
 void subSetArguments(int argc, char** argv);

@@ -18,12 +18,63 @@ namespace posix {
 // run-time parses them).
 std::vector<std::string> fncSplitCommandLine(const std::string& strCommandLine);
 
-// ---- platform.cc
+// ---- errors.cc: errno onto the error table.
+Error fncErrnoError(int intErrno);
+[[noreturn]] void subRaiseErrno(int intErrno);
+
+// ---- clock.cc
+LocalTime fncLocalTime();
+std::string fncShortDate(const LocalTime& objTime);
+std::string fncLongTime(const LocalTime& objTime);
+std::string fncTimeSeparator();
+void subSleep(uint32_t lngMilliseconds);
+int64_t fncMonotonicMs();
+
+// ---- process.cc
+std::string fncCommandLineTail();
+std::string fncAppFolder();
+uint32_t fncCurrentProcessID();
+bool fncProcessEnded(uint32_t lngProcessID);
+uint32_t fncStartProcess(const std::string& strCommandLine);
+ProcHandle fncOpenProcess(uint32_t lngAccess, uint32_t lngProcessID);
+uint32_t fncWaitForProcess(ProcHandle objProcess, uint32_t lngMilliseconds);
+bool fncExitCode(ProcHandle objProcess, uint32_t* pCode);
+void subCloseProcess(ProcHandle objProcess);
+void subReapProcesses();
+
+// ---- run_lock.cc
+bool fncLockAppFolder(uint32_t lngMilliseconds);
+
+// ---- files.cc: the table's file operations.
+bool fncWriteAll(int intFile, const char* pData, size_t lngLength);
+std::string fncShortPathName(const std::string& strPath);
+bool fncSetAttributesNormal(const std::string& strPath);
+bool fncFileExists(const std::string& strPath);
+std::string fncStoredName(const std::string& strPath);
+void subDeleteFile(const std::string& strPath);
+int32_t fncQueryFile(const std::string& strPath, FileInfo* pInfo);
+FileHandle fncOpenRead(const std::string& strPath, FileInfo* pInfo);
+size_t fncReadAt(FileHandle objFile, uint64_t lngOffset, char* pData, size_t lngLength);
+FileHandle fncCreateNew(const std::string& strPath);
+void subWrite(FileHandle objFile, const char* pData, size_t lngLength);
+int64_t fncCopyRange(FileHandle objFrom, uint64_t lngOffset, FileHandle objTo, uint64_t lngLength);
+void subFlush(FileHandle objFile);
+void subSetModeAndTime(FileHandle objFile, uint32_t lngMode, int64_t lngModified);
+std::string fncReadSecurity(const std::string& strPath);
+void subApplySecurity(FileHandle objFile, const std::string& strSecurity, bool blnOwner);
+bool fncClose(FileHandle objFile);
+void subReplace(const std::string& strFrom, const std::string& strTo);
+void subFlushFolder(const std::string& strFolder);
+std::vector<std::string> fncListFiles(const std::string& strFolder);
+
+// ---- text_files.cc
+TextFile fncCreateTextFile(const std::string& strPath);
+void subWriteLine(TextFile objFile, const std::string& strText);
+void subCloseTextFile(TextFile objFile);
+std::string fncReadFileBytes(const std::string& strPath);
 // Replaces a file's whole content in one step: a temporary file beside it,
 // then rename. Raises Error on failure and leaves no temporary behind.
 void subReplaceFileContent(const std::string& strPath, const std::string& strContent);
-// Maps an errno value onto the error table.
-Error fncErrnoError(int intErrno);
 
 // ---- text.cc
 // ASCII case folding, as profile and registry names compare.

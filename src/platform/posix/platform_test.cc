@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
+#include "deploy/deploy.h"
 #include "platform/platform.h"
 #include "testing/test_platform.h"
 
@@ -58,7 +59,7 @@ class PosixCopy : public ::testing::Test {
 
 TEST_F(PosixCopy, TargetsTakeThePermissionBitsOnly) {
   ASSERT_EQ(0, chmod(strSource.c_str(), 07755));
-  NativePlatform().subCopyFile(strSource, strFolder);
+  subCopyFile(strSource, strFolder);
   struct stat objTarget;
   ASSERT_EQ(0, stat((strFolder + "tool.so").c_str(), &objTarget));
   EXPECT_EQ(0755u, objTarget.st_mode & 07777);
@@ -71,7 +72,7 @@ TEST_F(PosixCopy, LeftoversOfEndedRunsGoThoseOfLiveRunsStay) {
       strFolder + ".tool.so." + std::to_string(static_cast<long>(getppid())) + "-3.tarvex.tmp";
   WriteFile(strEnded, "torn");
   WriteFile(strLive, "being filled");
-  NativePlatform().subCopyFile(strSource, strFolder);
+  subCopyFile(strSource, strFolder);
   EXPECT_FALSE(testing::Exists(strEnded));
   EXPECT_EQ("being filled", ReadFile(strLive));
   EXPECT_EQ("new bytes", ReadFile(strFolder + "tool.so"));
@@ -83,7 +84,7 @@ TEST_F(PosixCopy, ACopyOutOfMemoryLeavesNoTemporaryAndNoOpenFile) {
   g_refuseLargeArrays = true;
   bool blnOutOfMemory = false;
   try {
-    NativePlatform().subCopyFile(strSource, strFolder);
+    subCopyFile(strSource, strFolder);
   } catch (const std::bad_alloc&) {
     blnOutOfMemory = true;
   }

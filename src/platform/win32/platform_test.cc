@@ -8,16 +8,14 @@
 
 #include <string>
 
+#include "deploy/deploy.h"
 #include "environment/environment.h"
 #include "gtest/gtest.h"
 #include "platform/platform.h"
+#include "platform/win32/internal.h"
 #include "testing/test_platform.h"
 
 namespace tarvex {
-namespace win32 {
-std::string fncCommandLineTail(const char* pText);  // win32/platform.cc
-std::string fncRunLockName(const std::string& strFolder);
-}  // namespace win32
 
 namespace {
 
@@ -91,7 +89,7 @@ class Win32Copy : public ::testing::Test {
 
 TEST_F(Win32Copy, IntoAFolderKeepsNameAndAttributes) {
   ASSERT_TRUE(SetFileAttributesA(strSource.c_str(), FILE_ATTRIBUTE_HIDDEN));
-  Win().subCopyFile(strSource, strFolder);
+  subCopyFile(strSource, strFolder);
   EXPECT_EQ(ReadFile(strTarget), "new bytes");
   EXPECT_NE(Attributes(strTarget) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_FALSE(TemporaryLeft());
@@ -99,37 +97,37 @@ TEST_F(Win32Copy, IntoAFolderKeepsNameAndAttributes) {
   // A full target path replaces an existing writable file.
   SetFileAttributesA(strTarget.c_str(), FILE_ATTRIBUTE_NORMAL);
   WriteFile(strSource, "newer");
-  Win().subCopyFile(strSource, strTarget);
+  subCopyFile(strSource, strTarget);
   EXPECT_EQ(ReadFile(strTarget), "newer");
 }
 
 TEST_F(Win32Copy, ReadOnlyTargetIsRefusedAndUntouched) {
   WriteFile(strTarget, "old bytes");
   ASSERT_TRUE(SetFileAttributesA(strTarget.c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource, strFolder); }), kErrAccessDenied);
+  EXPECT_EQ(RaisedNumber([&] { subCopyFile(strSource, strFolder); }), kErrAccessDenied);
   EXPECT_EQ(ReadFile(strTarget), "old bytes");
   EXPECT_NE(Attributes(strTarget) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_FALSE(TemporaryLeft());
 }
 
 TEST_F(Win32Copy, FailuresRaiseMappedNumbersAndLeaveNoTemporary) {
-  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource + ".missing", strFolder); }),
+  EXPECT_EQ(RaisedNumber([&] { subCopyFile(strSource + ".missing", strFolder); }),
             kErrFileNotFound);
   EXPECT_EQ(RaisedNumber([&] {
-              Win().subCopyFile(objHarness.strRoot + "\\Gone\\tool.dll", strFolder);
+              subCopyFile(objHarness.strRoot + "\\Gone\\tool.dll", strFolder);
             }),
             kErrFileNotFound);
   EXPECT_EQ(RaisedNumber([&] {
-              Win().subCopyFile(strSource, objHarness.strRoot + "\\No Folder\\");
+              subCopyFile(strSource, objHarness.strRoot + "\\No Folder\\");
             }),
             kErrPathNotFound);
-  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(objHarness.strApp, strFolder); }), kErrIsFolder);
+  EXPECT_EQ(RaisedNumber([&] { subCopyFile(objHarness.strApp, strFolder); }), kErrIsFolder);
   // A folder where the target file should go.
   testing::MakeDir(strTarget);
-  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource, strFolder); }), kErrAccessDenied);
+  EXPECT_EQ(RaisedNumber([&] { subCopyFile(strSource, strFolder); }), kErrAccessDenied);
   RemoveDirectoryA(strTarget.c_str());
   // A file copied onto itself: refused, and still there.
-  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource, objHarness.strApp + "\\"); }),
+  EXPECT_EQ(RaisedNumber([&] { subCopyFile(strSource, objHarness.strApp + "\\"); }),
             kErrAccessDenied);
   EXPECT_EQ(ReadFile(strSource), "new bytes");
 
@@ -137,7 +135,7 @@ TEST_F(Win32Copy, FailuresRaiseMappedNumbersAndLeaveNoTemporary) {
   HANDLE objLock = CreateFileA(strSource.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(objLock, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(RaisedNumber([&] { Win().subCopyFile(strSource, strFolder); }), kErrSharingViolation);
+  EXPECT_EQ(RaisedNumber([&] { subCopyFile(strSource, strFolder); }), kErrSharingViolation);
   CloseHandle(objLock);
   EXPECT_FALSE(TemporaryLeft());
   EXPECT_EQ(Attributes(strTarget), INVALID_FILE_ATTRIBUTES);
@@ -151,7 +149,7 @@ TEST_F(Win32Copy, LeftoverTemporaryOfAnEndedRunGoesAndOneOfALiveRunStays) {
   WriteFile(strEnded, "torn");
   SetFileAttributesA(strEnded.c_str(), FILE_ATTRIBUTE_READONLY);
   WriteFile(strLive, "being filled");
-  Win().subCopyFile(strSource, strFolder);
+  subCopyFile(strSource, strFolder);
   EXPECT_EQ(ReadFile(strTarget), "new bytes");
   EXPECT_EQ(Attributes(strEnded), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(ReadFile(strLive), "being filled");
