@@ -766,7 +766,13 @@ def case_two_folders_into_one_target_folder_at_once(t):
     for folder in (c.app, second):
         with open(os.path.join(folder, "Duplix.log"), "rb") as f:
             lines = crlf_lines(f.read())
-        expect([x for x in lines if x.startswith("ERR")], [], "error lines")
+        errors = [x for x in lines if x.startswith("ERR")]
+        if t.name == "windows":
+            # Windows cannot replace a file that the other run holds open
+            # (comparing or replacing it): that attempt is refused and retried.
+            errors = [x for x in errors
+                      if not x.endswith((" 5 Permission denied", " 32 File in use"))]
+        expect(errors, [], "error lines")
     for i in range(4):
         with open(os.path.join(c.agent, "Shared", "f%d.bin" % i), "rb") as f:
             data = f.read()
@@ -798,6 +804,95 @@ def case_unchanged_target_stays_other_bytes_replaced(t):
     expect(c.run("3"), 0, "third run")
     with open(target, "rb") as f:
         expect(f.read(), b"current bytes " * 1000, "target bytes")
+
+
+def case_copy_rules_for_read_only_sources_modes_times_and_owners(t):
+    """A read-only source deploys again onto its identical read-only target;
+    a read-only target with other bytes is refused; a copy takes the
+    source's time of last change; on POSIX the mode loses group and other
+    write, a program that lost its execute bit is mended in place and run,
+    and a replaced target keeps its owner and group."""
+    c = Case(t, "rules")
+    data = c.write("app/data.bin", b"sealed media " * 100)
+    old = 1000000000 * 10 ** 9  # 2001
+    os.utime(data, ns=(old, old))
+    sections = [("Data", {"FileName": "data.bin", "FilePath": "Bin\\", "Duplix": "Y"})]
+    if t.name == "posix":
+        t.program(os.path.join(c.app, "tool.exe"), os.path.join(c.dir, "runs.txt"))
+        os.chmod(os.path.join(c.app, "tool.exe"), 0o777)
+        sections.append(("Tool", {"FileName": "tool.exe", "FilePath": "Bin\\", "Duplix": "Y",
+                                  "ExecuteFile": "Y"}))
+    c.manifest(sections)
+    os.chmod(data, 0o444)
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    target = os.path.join(c.agent, "Bin", "data.bin")
+    expect(c.run("1"), 0, "first run")
+    first = os.stat(target)
+    expect(first.st_mtime_ns, old, "the source's time")
+    expect(first.st_mode & 0o222, 0, "a read-only source makes a read-only target")
+    expect(c.run("2"), 0, "a second run onto the identical read-only target")
+    expect(c.log()[3], "MSG : Successfully Copied File " + c.app_n("data.bin") + " to " +
+           c.agent_n("Bin" + t.sep), "log")
+    expect(os.stat(target).st_ino, first.st_ino, "left in place")
+    if t.name == "posix":
+        tool = os.path.join(c.agent, "Bin", "tool.exe")
+        expect(os.stat(tool).st_mode & 0o7777, 0o755, "0777 becomes 0755")
+        inode = os.stat(tool).st_ino
+        os.chmod(tool, 0o644)
+        expect(c.run("3"), 0, "a run onto a program without its execute bit")
+        expect((os.stat(tool).st_ino, os.stat(tool).st_mode & 0o7777), (inode, 0o755),
+               "mended in place")
+        with open(os.path.join(c.dir, "runs.txt")) as f:
+            expect(len(f.read().splitlines()), 3, "runs of the program")
+        if os.geteuid() == 0:
+            with open(tool, "ab") as f:
+                f.write(b"# older\n")
+            os.chown(tool, 65534, 65534)
+            expect(c.run("4"), 0, "a run that replaces another user's program")
+            expect((os.stat(tool).st_uid, os.stat(tool).st_gid), (65534, 65534),
+                   "owner and group kept")
+    # Other bytes in a read-only target: refused, three times, and kept.
+    os.chmod(data, 0o644)
+    with open(data, "ab") as f:
+        f.write(b"new")
+    expect(c.run("5"), 1, "a run onto a read-only target with other bytes")
+    with open(target, "rb") as f:
+        expect(f.read(), b"sealed media " * 100, "the read-only target")
+    expect(c.status()["Desc"], "Failed to Copy %s to %s; " % (c.app_n("data.bin"),
+                                                             c.agent_n("Bin" + t.sep)), "Desc")
+
+
+def case_durable_copy_under_strace(t):
+    """The real program flushes a new file before it replaces the target and
+    the folder after, and makes the temporary file exclusively."""
+    if not shutil.which("strace"):
+        raise AssertionError("strace is missing (scripts/setup installs it)")
+    c = Case(t, "strace")
+    c.write("app/data.bin", b"durable " * 1000)
+    c.manifest([("Data", {"FileName": "data.bin", "FilePath": "Bin\\", "Duplix": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    trace = os.path.join(c.dir, "trace.txt")
+    p = subprocess.run(["strace", "-f", "-y", "-o", trace, "-e",
+                        "trace=openat,fsync,fdatasync,rename,renameat,renameat2",
+                        os.path.join(c.app, "Tarvex"), "1"], env=t.env, cwd=c.dir,
+                       stdin=subprocess.DEVNULL, timeout=120)
+    expect(p.returncode, 0, "exit code")
+    with open(trace) as f:
+        calls = f.read().splitlines()
+    folder = os.path.join(c.agent, "Bin")
+    def first(pattern, after=-1):
+        for i, line in enumerate(calls):
+            if i > after and re.search(pattern, line):
+                return i
+        raise AssertionError("no %s after line %d in:\n%s" % (pattern, after, "\n".join(calls)))
+    tmp = re.escape(folder + "/.data.bin.")
+    made = first(r"openat\(.*" + tmp + r".*O_CREAT\|O_EXCL\|O_NOFOLLOW")
+    flushed = first(r"fsync\(\d+<" + tmp, made)
+    moved = first(r"rename(at2?)?\(.*" + tmp + r".*data\.bin", flushed)
+    first(r"fsync\(\d+<" + re.escape(folder) + r">\)", moved)
+
+
+case_durable_copy_under_strace.only = "posix"
 
 
 def case_in_use_identical_program_deploys_again(t):

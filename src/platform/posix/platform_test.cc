@@ -58,11 +58,42 @@ class PosixCopy : public ::testing::Test {
 };
 
 TEST_F(PosixCopy, TargetsTakeThePermissionBitsOnly) {
-  ASSERT_EQ(0, chmod(strSource.c_str(), 07755));
+  ASSERT_EQ(0, chmod(strSource.c_str(), 07777));
   subCopyFile(strSource, strFolder);
   struct stat objTarget;
   ASSERT_EQ(0, stat((strFolder + "tool.so").c_str(), &objTarget));
   EXPECT_EQ(0755u, objTarget.st_mode & 07777);
+}
+
+// The temporary file's name can be foreseen: whatever lies there (here a
+// link to a file the run must not touch) is never opened or followed.
+TEST_F(PosixCopy, ALinkAtTheTemporaryNameIsNeverFollowed) {
+  const std::string strVictim = objHarness.strRoot + "/victim";
+  WriteFile(strVictim, "keep me");
+  const std::string strTaken = fncNextTemporaryPath(objHarness.strRoot + "/Bin", "tool.so");
+  ASSERT_EQ(0, symlink(strVictim.c_str(), strTaken.c_str()));
+  subCopyFile(strSource, strFolder);
+  EXPECT_EQ("keep me", ReadFile(strVictim));
+  EXPECT_EQ("new bytes", ReadFile(strFolder + "tool.so"));
+  unlink(strTaken.c_str());
+}
+
+// Owner and group of a replaced target stay (the tests run as root, who may
+// set them; as another user only the group a run belongs to can be kept).
+TEST_F(PosixCopy, AReplacedTargetKeepsItsOwnerAndTakesTheSourcesTime) {
+  const std::string strTarget = strFolder + "tool.so";
+  WriteFile(strTarget, "old bytes");
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give a file away";
+  ASSERT_EQ(0, chown(strTarget.c_str(), 65534, 65534));
+  struct timespec objTimes[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, strSource.c_str(), objTimes, 0));
+  subCopyFile(strSource, strFolder);
+  struct stat objAfter;
+  ASSERT_EQ(0, stat(strTarget.c_str(), &objAfter));
+  EXPECT_EQ(65534u, objAfter.st_uid);
+  EXPECT_EQ(65534u, objAfter.st_gid);
+  EXPECT_EQ(1000000000, objAfter.st_mtim.tv_sec);
+  EXPECT_EQ("new bytes", ReadFile(strTarget));
 }
 
 TEST_F(PosixCopy, LeftoversOfEndedRunsGoThoseOfLiveRunsStay) {
