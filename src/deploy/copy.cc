@@ -55,6 +55,35 @@ struct OpenFile {
   }
 };
 
+// The digest of the bytes a copy reads, where the package is sealed; the
+// state is freed on every way out.
+struct Digest {
+  Hasher objHash = nullptr;
+  explicit Digest(bool blnWanted) {
+    if (blnWanted) objHash = Os().fncHashBegin();
+  }
+  Digest(const Digest&) = delete;
+  Digest& operator=(const Digest&) = delete;
+  ~Digest() {
+    if (objHash != nullptr) {
+      try {
+        Os().fncHashEnd(objHash);
+      } catch (...) {
+      }
+    }
+  }
+  void subAdd(const char* pData, size_t lngLength) {
+    if (objHash != nullptr) Os().subHashAdd(objHash, pData, lngLength);
+  }
+  // True when the bytes read are those of strWanted.
+  bool fncMatches(const std::string& strWanted) {
+    if (objHash == nullptr) return true;
+    Hasher objDone = objHash;
+    objHash = nullptr;
+    return Os().fncHashEnd(objDone) == strWanted;
+  }
+};
+
 // The temporary file being filled, removed unless it has taken its
 // target's place, on every way out.
 struct Temporary {
@@ -74,12 +103,14 @@ struct Temporary {
 
 // True when the open target holds exactly the source's lngSize bytes,
 // compared block by block (never judged by size and time alone).
-bool fncSameBytes(FileHandle objSource, FileHandle objTarget, uint64_t lngSize, char* pBuffers) {
+bool fncSameBytes(FileHandle objSource, FileHandle objTarget, uint64_t lngSize, char* pBuffers,
+                  Digest& objDigest) {
   char* pTarget = pBuffers + kCompareBlock;
   for (uint64_t lngAt = 0;;) {
     size_t lngSource = Os().fncReadAt(objSource, lngAt, pBuffers, kCompareBlock);
     size_t lngTarget = Os().fncReadAt(objTarget, lngAt, pTarget, kCompareBlock);
     if (lngSource != lngTarget || std::memcmp(pBuffers, pTarget, lngSource) != 0) return false;
+    objDigest.subAdd(pBuffers, lngSource);
     if (lngSource == 0) return lngAt == lngSize;
     lngAt += lngSource;
   }
@@ -91,7 +122,8 @@ bool fncSameBytes(FileHandle objSource, FileHandle objTarget, uint64_t lngSize, 
 // would give it, and is flushed. Whether it may be written does not matter:
 // it is not written. False when it cannot be shown to hold the bytes.
 bool fncLeftInPlace(const std::string& strTarget, const FileInfo& objTarget,
-                    FileHandle objSource, const FileInfo& objSourceInfo, char* pBuffers) {
+                    FileHandle objSource, const FileInfo& objSourceInfo, char* pBuffers,
+                    const std::string& strSha256) {
   if (!objTarget.blnRegular || objTarget.lngSize != objSourceInfo.lngSize) return false;
   OpenFile objFile;
   FileInfo objOpened;
@@ -103,9 +135,13 @@ bool fncLeftInPlace(const std::string& strTarget, const FileInfo& objTarget,
   if (objOpened.blnIdentity && objTarget.blnIdentity &&
       (objOpened.lngVolume != objTarget.lngVolume || objOpened.lngIndex != objTarget.lngIndex))
     return false;  // replaced meanwhile
+  Digest objDigest(!strSha256.empty());
   if (!objOpened.blnRegular ||
-      !fncSameBytes(objSource, objFile.objHandle, objSourceInfo.lngSize, pBuffers))
+      !fncSameBytes(objSource, objFile.objHandle, objSourceInfo.lngSize, pBuffers, objDigest))
     return false;
+  // A sealed source that changed since the seal was checked: the target
+  // holds the changed bytes, and stays only as any failed copy leaves it.
+  if (!objDigest.fncMatches(strSha256)) subRaiseNumber(kErrInvalidData);
   // Where the mode cannot be set in place (another user's file), the copy
   // replaces the target instead.
   const uint32_t lngWanted = objSourceInfo.lngMode & Os().lngKeptMode;
@@ -150,10 +186,11 @@ void subKeepSecurity(const std::string& strTarget, FileHandle objNew) {
   }
 }
 
-// Fills the temporary file; the number of bytes copied.
-uint64_t fncStream(FileHandle objFrom, FileHandle objTo, char* pBuffer) {
+// Fills the temporary file; the number of bytes copied. Bytes that must be
+// hashed pass through the program; others the kernel may copy by itself.
+uint64_t fncStream(FileHandle objFrom, FileHandle objTo, char* pBuffer, Digest& objDigest) {
   uint64_t lngCopied = 0;
-  if (Os().fncCopyRange != nullptr) {
+  if (Os().fncCopyRange != nullptr && objDigest.objHash == nullptr) {
     for (;;) {
       int64_t lngDone = Os().fncCopyRange(objFrom, lngCopied, objTo, uint64_t(1) << 30);
       // 0 may also be a file system that copies nothing by itself: the
@@ -165,6 +202,7 @@ uint64_t fncStream(FileHandle objFrom, FileHandle objTo, char* pBuffer) {
   for (;;) {
     size_t lngRead = Os().fncReadAt(objFrom, lngCopied, pBuffer, kCopyBlock);
     if (lngRead == 0) return lngCopied;
+    objDigest.subAdd(pBuffer, lngRead);
     Os().subWrite(objTo, pBuffer, lngRead);
     lngCopied += lngRead;
   }
@@ -172,7 +210,8 @@ uint64_t fncStream(FileHandle objFrom, FileHandle objTo, char* pBuffer) {
 
 }  // namespace
 
-void subCopyFile(const std::string& strSource, const std::string& strDestination) {
+void subCopyFile(const std::string& strSource, const std::string& strDestination,
+                 const std::string& strSha256) {
   // A destination ending in a separator names the folder: the copy takes
   // the source's own name as stored, never its short (8.3) alias.
   std::string strTarget = strDestination;
@@ -220,18 +259,21 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
         objTargetInfo.lngIndex == objSourceInfo.lngIndex)
       subRaiseNumber(kErrAccessDenied);
     if (fncLeftInPlace(strTarget, objTargetInfo, objSource.objHandle, objSourceInfo,
-                       objBuffer.get()))
+                       objBuffer.get(), strSha256))
       return;
     // An installed read-only file with other bytes is left alone.
     if (objTargetInfo.blnReadOnly) subRaiseNumber(kErrAccessDenied);
   }
 
   Temporary objTemporary(strFolder, fncNamePart(strTarget));
+  Digest objDigest(!strSha256.empty());
   const uint64_t lngCopied = fncStream(objSource.objHandle, objTemporary.objFile.objHandle,
-                                       objBuffer.get());
+                                       objBuffer.get(), objDigest);
   // Fewer (or more) bytes than the source had: it was cut or changed while
   // it was read, and such a file is never placed.
   if (lngCopied != objSourceInfo.lngSize) subRaiseNumber(kErrIoError);
+  // What is placed is what was sealed: the bytes written are those hashed.
+  if (!objDigest.fncMatches(strSha256)) subRaiseNumber(kErrInvalidData);
   if (blnExists) subKeepSecurity(strTarget, objTemporary.objFile.objHandle);
   // The source's mode bits (less group and other write, less set-user-ID,
   // set-group-ID and sticky) or attributes, and its time of last change.

@@ -295,5 +295,40 @@ TEST_F(CopyEngine, TakenTemporaryNamesAreNeverOpenedAndTheOwnerIsKeptWherePossib
   EXPECT_EQ(2u, objFake.Count("security "));
 }
 
+// A stand-in digest: the bytes themselves, so a test names what must be placed.
+Hasher FHashBegin() { return new std::string(); }
+void FHashAdd(Hasher objHash, const char* pData, size_t lngLength) {
+  static_cast<std::string*>(objHash)->append(pData, lngLength);
+}
+std::string FHashEnd(Hasher objHash) {
+  std::string strBytes = *static_cast<std::string*>(objHash);
+  delete static_cast<std::string*>(objHash);
+  return strBytes;
+}
+
+TEST_F(CopyEngine, OnlyTheSealedBytesArePlaced) {
+  Platform& t = objHarness.objTable;
+  t.fncHashBegin = FHashBegin;
+  t.subHashAdd = FHashAdd;
+  t.fncHashEnd = FHashEnd;
+  t.fncCopyRange = [](FileHandle, uint64_t, FileHandle, uint64_t) -> int64_t {
+    ADD_FAILURE() << "sealed bytes must pass through the digest";
+    return -1;
+  };
+  objHarness.Install();
+  objFake.Add("/bin/tool", "old bytes");
+  // The source changed after the seal was checked: never placed.
+  EXPECT_EQ(kErrInvalidData, RaisedNumber([&] { subCopyFile("/app/tool", "/bin/", "sealed"); }));
+  EXPECT_EQ("old bytes", objFake.objNodes.at("/bin/tool").strBytes);
+  EXPECT_EQ(0u, objFake.Count("replace "));
+  // Nor left in place as current when the target holds the changed bytes.
+  objFake.Add("/bin/tool", "new bytes");
+  EXPECT_EQ(kErrInvalidData, RaisedNumber([&] { subCopyFile("/app/tool", "/bin/", "sealed"); }));
+  subCopyFile("/app/tool", "/bin/", "new bytes");
+  objFake.objNodes.erase("/bin/tool");
+  subCopyFile("/app/tool", "/bin/", "new bytes");
+  EXPECT_EQ("new bytes", objFake.objNodes.at("/bin/tool").strBytes);
+}
+
 }  // namespace
 }  // namespace tarvex

@@ -13,7 +13,10 @@ const uint32_t kRetryPauseMs = 10000;
 const uint32_t kProcessWaitMs = 600000;
 const uint32_t kProcessAccess = 0x1F0FFF;
 
-bool fncDuplix(const std::string& strSource, const std::string& strDestination);
+// strSha256, where not empty, is the digest the copied bytes must have (a
+// sealed package's source): other bytes are never placed.
+bool fncDuplix(const std::string& strSource, const std::string& strDestination,
+               const std::string& strSha256 = std::string());
 
 // The copy engine (copy.cc). Copies with overwrite; a destination ending in
 // the separator names the folder to copy into, and the copy keeps the
@@ -21,8 +24,10 @@ bool fncDuplix(const std::string& strSource, const std::string& strDestination);
 // when the copy returns; a target that already holds the source's bytes is
 // left in place. A folder at the target's name, a read-only target with
 // other bytes and a target that is the source by any path fail it with 5.
-// Raises Error.
-void subCopyFile(const std::string& strSource, const std::string& strDestination);
+// Bytes other than those of the digest strSha256 (when not empty) are
+// never placed, nor a target holding them left in place: 13. Raises Error.
+void subCopyFile(const std::string& strSource, const std::string& strDestination,
+                 const std::string& strSha256 = std::string());
 
 bool fncDeleteFile(const std::string& strPath);
 

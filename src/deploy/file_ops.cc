@@ -4,13 +4,14 @@
 
 namespace tarvex {
 
-bool fncDuplix(const std::string& strSource, const std::string& strDestination) {
+bool fncDuplix(const std::string& strSource, const std::string& strDestination,
+               const std::string& strSha256) {
   std::string strFrom = strSource;
   std::string strTo = strDestination;
   try {
     strFrom = fncGetShortPath(strSource);
     strTo = fncGetShortPath(strDestination);
-    subCopyFile(strFrom, strTo);
+    subCopyFile(strFrom, strTo, strSha256);
     return true;
   } catch (...) {
     subWriteLog("ERR : Function - fncDuplix. Source Path - " + strFrom +

@@ -14,6 +14,7 @@ std::string fncErrorText(int32_t lngNumber) {
     case kErrPathNotFound: return "Path not found";
     case kErrAccessDenied: return "Permission denied";
     case kErrOutOfMemory: return "Out of memory";
+    case kErrInvalidData: return "Invalid data";
     case kErrSharingViolation: return "File in use";
     case kErrFileExists: return "File already exists";
     case kErrInvalidParameter: return "Invalid parameter";

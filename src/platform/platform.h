@@ -33,6 +33,7 @@ enum : int32_t {
   kErrPathNotFound = 3,
   kErrAccessDenied = 5,
   kErrOutOfMemory = 8,
+  kErrInvalidData = 13,
   kErrSharingViolation = 32,
   kErrFileExists = 80,
   kErrInvalidParameter = 87,
@@ -56,6 +57,7 @@ struct LocalTime {
 typedef void* TextFile;  // an open run log
 typedef void* RegKey;    // an open registry key
 typedef void* ProcHandle;
+typedef void* Hasher;  // a SHA-256 being computed
 // An open file of the copy engine: a descriptor on POSIX, a HANDLE on Windows.
 typedef intptr_t FileHandle;
 const FileHandle kNoFile = -1;
@@ -219,6 +221,12 @@ struct Platform {
   // Error when the lock cannot be made. The system lets go of it when the
   // process ends, however it ends; no started process inherits it.
   bool (*fncLockAppFolder)(uint32_t lngMilliseconds);
+
+  // ---- SHA-256 (package seals). All raise Error on failure.
+  Hasher (*fncHashBegin)();
+  void (*subHashAdd)(Hasher objHash, const char* pData, size_t lngLength);
+  std::string (*fncHashEnd)(Hasher objHash);  // 64 lowercase hex digits; frees the state
+  std::string (*fncHashFile)(const std::string& strPath);  // a whole file, streamed in blocks
 };
 
 // The table in use.

@@ -9,7 +9,7 @@ namespace {
 
 Platform fncMakeNative() {
   using namespace posix;
-  Platform objTable;
+  Platform objTable{};  // every entry not filled below is null
   objTable.chrSeparator = '/';
   objTable.fncCommandLineTail = fncCommandLineTail;
   objTable.fncAppFolder = fncAppFolder;
