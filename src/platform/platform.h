@@ -2,7 +2,7 @@
 //
 // The logic in control/, environment/, deploy/ and status/ reaches the
 // operating system only through the table below. The native table for this
-// build comes from win32/platform.cc or posix/platform.cc; tests copy it,
+// build comes from win32/table.cc or posix/table.cc; tests copy it,
 // replace single entries (to inject a failure, record a call or skip a
 // pause) and install the copy in Os() (see testing/test_platform.h).
 //

@@ -178,6 +178,23 @@ std::string AccessList(const std::string& strPath) {
 // them; where it does not, the test says so instead of passing.
 TEST_F(Win32Copy, AReplacedTargetKeepsItsAccessList) {
   WriteFile(strTarget, "old bytes");
+  // What the copy asks of Windows: the target's owner, group and access list
+  // as one descriptor, and all three given to the new file.
+  std::string strSecurity = win32::fncReadSecurity(strTarget);
+  PSECURITY_DESCRIPTOR pRead = &strSecurity[0];
+  PSID pOwner = nullptr, pGroup = nullptr;
+  PACL pAccess = nullptr;
+  BOOL blnDefaulted = FALSE, blnPresent = FALSE;
+  ASSERT_TRUE(IsValidSecurityDescriptor(pRead));
+  ASSERT_TRUE(GetSecurityDescriptorOwner(pRead, &pOwner, &blnDefaulted));
+  ASSERT_TRUE(GetSecurityDescriptorGroup(pRead, &pGroup, &blnDefaulted));
+  ASSERT_TRUE(GetSecurityDescriptorDacl(pRead, &blnPresent, &pAccess, &blnDefaulted));
+  EXPECT_TRUE(pOwner != nullptr && pGroup != nullptr && blnPresent && pAccess != nullptr);
+  const std::string strNew = objHarness.strRoot + "\\Bin\\new.tmp";
+  FileHandle objNew = win32::fncCreateNew(strNew);
+  EXPECT_EQ(0, RaisedNumber([&] { win32::subApplySecurity(objNew, strSecurity, false); }));
+  win32::fncClose(objNew);
+  DeleteFileA(strNew.c_str());
   PSECURITY_DESCRIPTOR pDescriptor = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
       "D:P(A;;FA;;;WD)(A;;FR;;;BU)", SDDL_REVISION_1, &pDescriptor, nullptr));
