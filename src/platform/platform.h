@@ -36,6 +36,7 @@ enum : int32_t {
   kErrFileExists = 80,
   kErrInvalidParameter = 87,
   kErrDiskFull = 112,
+  kErrBadName = 123,  // a name no Windows name can be (a quote in it)
   kErrBadExeFormat = 193,
   kErrPathTooLong = 206,
   kErrIsFolder = 267,

@@ -86,13 +86,20 @@ class Posix:
         os.makedirs(self.bin)
         self.regsvr_log = os.path.join(sandbox, "regsvr32.log")
         with open(os.path.join(self.bin, "Regsvr32"), "w") as f:
-            f.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\nexit "${REGSVR_EXIT:-0}"\n'
-                    % self.regsvr_log)
+            # With REGSVR_UNREGISTER_MS an unregistration takes that long
+            # and records its end.
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\n'
+                    'if [ "$2" = -u ] && [ -n "$REGSVR_UNREGISTER_MS" ]; then\n'
+                    '  sleep $((REGSVR_UNREGISTER_MS / 1000)).$(printf %%03d'
+                    ' $((REGSVR_UNREGISTER_MS %% 1000)))\n'
+                    '  echo "unregistered" >> "%s"\nfi\n'
+                    'exit "${REGSVR_EXIT:-0}"\n' % (self.regsvr_log, self.regsvr_log))
         os.chmod(os.path.join(self.bin, "Regsvr32"), 0o755)
         self.regfile = os.path.join(sandbox, "registry.reg")
         self.env = dict(os.environ, PATH=self.bin + ":" + os.environ.get("PATH", ""),
                         TARVEX_REGISTRY=self.regfile, LC_ALL="C")
         self.env.pop("REGSVR_EXIT", None)
+        self.env.pop("REGSVR_UNREGISTER_MS", None)
         return "Tarvex"
 
     def set_registry(self, values):
@@ -142,6 +149,9 @@ class Posix:
 
     def fail_registration(self):
         self.env["REGSVR_EXIT"] = "3"
+
+    def slow_unregistration(self, ms):
+        self.env["REGSVR_UNREGISTER_MS"] = str(ms)
 
     def command(self, app, args):
         return [os.path.join(app, "Tarvex")] + args
@@ -207,6 +217,7 @@ class Windows:
         self.env["TARVEX_RECORD"] = self.native(self.record)
         self.env.pop("TARVEX_EXIT_CODE", None)
         self.env.pop("TARVEX_REGTEST_FAIL", None)
+        self.env.pop("TARVEX_REGTEST_UNREGISTER_MS", None)
         self.wine("reg", "delete", "HKLM\\SOFTWARE\\TarvexTest", "/f", self.own_view,
                   check=False)
         return "Tarvex.exe"
@@ -241,6 +252,9 @@ class Windows:
 
     def fail_registration(self):
         self.env["TARVEX_REGTEST_FAIL"] = "1"
+
+    def slow_unregistration(self, ms):
+        self.env["TARVEX_REGTEST_UNREGISTER_MS"] = str(ms)
 
     def command(self, app, args):
         return ["wine", os.path.join(app, "Tarvex.exe")] + args
@@ -447,6 +461,59 @@ def case_library_success(t):
     assert re.match(r"^\d\d/\d\d/\d{4} \d\d.\d\d.\d\d [AP]M$", s["LastRunDateTime"]), s
     expect(c.exists("app/Duplix.ini"), False, "local status file kept")
     expect(t.registered(), t.registration_calls(target), "registrations")
+
+
+def case_unregistration_ends_before_the_copy(t):
+    """A slow unregistration has ended before the new library is copied and
+    registered: it cannot undo the registration."""
+    c = Case(t, "slowunreg")
+    t.library(os.path.join(c.app, "tool.dll"))
+    c.manifest([("Tool", {"FileName": "tool.dll", "FilePath": "Bin\\", "Duplix": "Y",
+                          "ExecuteFile": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    expect(c.run("1"), 0, "first run")
+    t.slow_unregistration(1500)
+    expect(c.run("2"), 0, "second run")
+    target = c.agent_n("Bin" + t.sep + "tool.dll")
+    if t.name == "posix":
+        expect(t.registered(), ["-s " + target, "-s -u " + target, "unregistered",
+                                "-s " + target], "registration tool calls")
+    else:
+        expect(t.registered(), ["registered"], "registered after the second run")
+
+
+def case_the_file_run_is_the_file_copied(t):
+    """A FileName with a folder: the copy keeps the last part, and that file is run."""
+    c = Case(t, "subfolder")
+    record = os.path.join(c.dir, "record.txt")
+    os.makedirs(os.path.join(c.app, "sub"))
+    t.program(os.path.join(c.app, "sub", "setup.exe"), record)
+    c.manifest([("Setup", {"FileName": "sub\\setup.exe", "FilePath": "Bin\\", "Duplix": "Y",
+                           "ExecuteFile": "Y", "Parameters": "/q"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    expect(c.run("1"), 0, "exit code")
+    expect(c.log()[3:5], [
+        "MSG : Successfully Copied File " + c.app_n("sub" + t.sep + "setup.exe") + " to " +
+        c.agent_n("Bin" + t.sep),
+        "MSG : Successfully Executed/Registered File " + c.agent_n("Bin" + t.sep + "setup.exe")],
+        "log")
+    assert "/q" in open(record).read(), "the copied program did not run"
+
+
+def case_quote_in_a_name(t):
+    """A name no command line can quote fails its entry before any copy (123)."""
+    c = Case(t, "quote")
+    if t.name == "posix":
+        c.write('app/a"b.dll', "x")
+    c.manifest([("Quote", {"FileName": 'a"b.dll', "Duplix": "Y", "ExecuteFile": "Y"})])
+    expect(c.run("1"), 1, "exit code")
+    expect(c.log()[3:4], ['ERR : Sub - subDuplix FileName - a"b.dll 123 The filename, '
+                          'directory name, or volume label syntax is incorrect'], "log")
+    expect(c.status()["Desc"], t.stored("Failed to Copy " + c.app_n('a"b.dll') + " to " +
+                                        c.agent_n("") + "; "), "Desc")
+    expect(os.listdir(c.agent), ["PMStatus"], "files deployed")
+    if t.name == "posix":
+        expect(t.registered(), [], "registration tool calls")
 
 
 def case_program_with_parameters(t):
