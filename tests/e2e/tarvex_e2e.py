@@ -595,7 +595,12 @@ def case_pmstatus_missing_then_stale_file_reused(t):
     c = Case(t, "stale")
     c.manifest([("Off", {"FileName": "x", "Duplix": "N"})])
     os.rmdir(os.path.join(c.agent, "PMStatus"))
-    expect(c.run("1"), 0, "exit code")
+    # The agent learns nothing: exit 5, whatever the status.
+    c.manifest([("Gone", {"FileName": "gone.txt", "Duplix": "Y"})])
+    expect(c.run("0"), 5, "exit code, FAILED not handed over")
+    expect(c.status("app/Duplix.ini")["LastRunStatusCode"], "FAILED", "local status")
+    c.manifest([("Off", {"FileName": "x", "Duplix": "N"})])
+    expect(c.run("1"), 5, "exit code, SUCCESS not handed over")
     log = c.log()
     pid = t.short(c.app) + t.sep + "Duplix.ini"
     expect(log[-2], "MSG : Failed to Copy PID File " + pid + " to " + c.agent_n("PMStatus" + t.sep),
@@ -907,7 +912,7 @@ def case_pmstatus_is_the_application_folder(t):
             shutil.move(os.path.join(c.app, exe), os.path.join(pm, exe))
             c.app = pm
         c.write(os.path.join(c.app, "Tarvex.INI"), "[Off]\r\nFileName=x\r\nDuplix=N\r\n")
-        expect(c.run("77"), 0, "exit code")
+        expect(c.run("77"), 5, "exit code")
         log = c.log()
         assert log[-3].startswith("ERR : Function - fncDuplix. Source Path - ") and \
             log[-3].endswith(" 5 Permission denied"), log
