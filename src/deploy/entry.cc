@@ -28,6 +28,12 @@ EntryValues fncReadEntry(const std::string& strSection, const std::string& strMa
   return objEntry;
 }
 
+std::string fncLastNamePart(const std::string& strFileName) {
+  const std::string strSeparators = std::string("/") + Os().chrSeparator;
+  const size_t lngSlash = strFileName.find_last_of(strSeparators);
+  return lngSlash == std::string::npos ? strFileName : strFileName.substr(lngSlash + 1);
+}
+
 namespace {
 
 // The target is quoted: unquoted, a folder with a space in it would make
@@ -56,14 +62,6 @@ bool fncAwaitProcess(uint32_t lngProcessID) {
   bool blnRead = Os().fncExitCode(objProcess, &lngCode);
   Os().subCloseProcess(objProcess);
   return !blnRead || lngCode == 0 || lngCode == kStillActive;
-}
-
-// The last part of a name given with folders ("sub\setup.exe"): the copy
-// keeps only that, so it is the name the target has.
-std::string fncLastNamePart(const std::string& strFileName) {
-  const std::string strSeparators = std::string("/") + Os().chrSeparator;
-  const size_t lngSlash = strFileName.find_last_of(strSeparators);
-  return lngSlash == std::string::npos ? strFileName : strFileName.substr(lngSlash + 1);
 }
 
 }  // namespace

@@ -61,6 +61,7 @@ typedef void* ProcHandle;
 enum : uint32_t { kRegSz = 1, kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4 };
 enum : uint32_t { kWaitObject0 = 0, kWaitTimeout = 258, kWaitFailed = 0xFFFFFFFFu };
 enum : uint32_t { kStillActive = 259 };
+enum : uint32_t { kTraitReadOnly = 1, kTraitNotRunnable = 2 };
 
 struct Platform {
   // The folder separator this build writes: '\\' on Windows, '/' on POSIX.
@@ -147,6 +148,11 @@ struct Platform {
   std::vector<std::string> (*fncListFiles)(const std::string& strFolder);
   // A file's whole content, as bytes.
   std::string (*fncReadFileBytes)(const std::string& strPath);
+  // What a copy carries over from a file that hinders a run, as kTrait
+  // flags: read-only (the copy is read-only too), not runnable (POSIX: no
+  // execute permission, so a copied program cannot be started). 0 for a
+  // missing file. Never raises.
+  uint32_t (*fncFileTraits)(const std::string& strPath);
   // ---- Run lock, one per application folder.
   // Takes this program's run lock for the rest of the process, waiting up to
   // lngMilliseconds while another run holds it; true once held (at once if

@@ -710,6 +710,40 @@ def case_checker_broken_package(t):
     expect(c.exists("app/Duplix.log") or c.exists("app/Duplix.ini"), False, "checker wrote")
 
 
+def case_checker_agrees_with_the_run(t):
+    """What the checker says of an entry is what a run then does with it:
+    (entry, package files, finding or None for no finding, exit code, target)."""
+    rows = [
+        ({"FileName": "a.txt", "FilePath": "Bin/", "Duplix": "Y"}, ["a.txt"],
+         "warning: FilePath 'Bin/' ends with '/'", 0, "agent/Bin/a.txt"),
+        ({"FileName": ".\\a.txt", "Duplix": "Y"}, ["a.txt"], None, 0, "agent/a.txt"),
+        ({"FileName": "Duplix.ini", "Duplix": "Y"}, [],
+         "error: FileName 'Duplix.ini' names one of Tarvex's own files", 0, "agent/Duplix.ini"),
+        ({"FileName": 'a"b.txt', "Duplix": "Y"}, [], "error: FileName 'a\"b.txt' holds '\"'",
+         1, None),
+        ({"FileName": "i.exe", "ExecuteFile": "Y"}, [],
+         "warning: ExecuteFile=Y without Duplix=Y on 'i.exe'", 1, None),
+    ]
+    if t.name == "posix":
+        rows.append(({"FileName": "n.exe", "Duplix": "Y", "ExecuteFile": "Y"}, ["n.exe"],
+                     "warning: program 'n.exe' has no execute permission", 1, "agent/n.exe"))
+    for entry, files, finding, code, target in rows:
+        c = Case(t, "agree")
+        for name in files:
+            c.write("app/" + name, "x")
+        c.manifest([("Entry", entry)])
+        os.makedirs(os.path.join(c.agent, "Bin"))
+        out = t.check([c.app_n()])[1]
+        found = [line for line in out if ": error: " in line or ": warning: " in line]
+        if finding is None:
+            expect(found, [], "findings for %r" % entry)
+        else:
+            assert any(finding in line for line in found), (entry, out)
+        expect(c.run("1"), code, "exit code for %r" % entry)
+        if target:
+            assert c.exists(target), (entry, target, c.log())
+
+
 def lock_case(t, name, programs):
     """A folder with programs that record to record.txt, one section each."""
     c = Case(t, name)

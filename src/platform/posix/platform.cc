@@ -526,6 +526,15 @@ std::string fncReadFileBytes(const std::string& strPath) {
   return strData;
 }
 
+uint32_t fncFileTraits(const std::string& strPath) {
+  struct stat objStat;
+  if (stat(strPath.c_str(), &objStat) != 0) return 0;
+  uint32_t lngTraits = 0;
+  if ((objStat.st_mode & S_IWUSR) == 0) lngTraits |= kTraitReadOnly;
+  if ((objStat.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) lngTraits |= kTraitNotRunnable;
+  return lngTraits;
+}
+
 // ---- processes
 
 struct Child {
@@ -719,6 +728,7 @@ Platform fncMakeNative() {
   objTable.subReapProcesses = subReapProcesses;
   objTable.fncListFiles = fncListFiles;
   objTable.fncReadFileBytes = fncReadFileBytes;
+  objTable.fncFileTraits = fncFileTraits;
   objTable.fncLockAppFolder = fncLockAppFolder;
   return objTable;
 }

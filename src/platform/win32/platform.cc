@@ -777,6 +777,14 @@ const Platform& NativePlatform() {
       .subReapProcesses = subReapProcesses,
       .fncListFiles = fncListFiles,
       .fncReadFileBytes = fncReadFileBytes,
+      // Windows starts a program by its name, whatever its attributes.
+      .fncFileTraits = [](const std::string& strPath) -> uint32_t {
+        DWORD lngAttributes = GetFileAttributesA(strPath.c_str());
+        return lngAttributes != INVALID_FILE_ATTRIBUTES &&
+                       (lngAttributes & FILE_ATTRIBUTE_READONLY)
+                   ? kTraitReadOnly
+                   : 0u;
+      },
       .fncLockAppFolder = fncLockAppFolder,
   };
   return objNative;
