@@ -955,10 +955,48 @@ def case_pmstatus_is_the_application_folder(t):
         expect((s["PID"], s["LastRunStatusCode"]), ("77", "SUCCESS"), "status file kept")
 
 
+def pe_resource(data, wanted_type, wanted_id):
+    """The bytes of a resource (its first language) in a PE file, or None."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<HxxxxxxxxxxxxH", data, pe + 6)
+    optional = pe + 24
+    directories = optional + (112 if struct.unpack_from("<H", data, optional)[0] == 0x20B else 96)
+    root_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", data, table + 40 * i + 8)
+            if address <= rva < address + size:
+                return rva - address + raw
+        raise AssertionError("RVA %#x in no section" % rva)
+
+    root = offset(root_rva)
+
+    def entry(directory, wanted):
+        named, ids = struct.unpack_from("<HH", data, directory + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, directory + 16 + 8 * i)
+            if wanted is None or name == wanted:
+                return target
+        return None
+
+    at = root
+    for wanted in (wanted_type, wanted_id, None):
+        target = entry(at, wanted)
+        if target is None:
+            return None
+        at = root + (target & 0x7FFFFFFF)
+    rva, size = struct.unpack_from("<II", data, at)
+    return data[offset(rva):offset(rva) + size]
+
+
 def case_program_file(t):
     """The programs shipped, also when a test build of other code is run:
     Tarvex.exe a 32-bit GUI program, TarvexCheck.exe a 32-bit console
-    program, both carrying version 5.00."""
+    program, both carrying version 5.00 and an application manifest that
+    turns UAC virtualization off (asInvoker) and names the systems up to
+    Windows 10 and 11."""
     for name, subsystem in (("Tarvex.exe", 2), ("TarvexCheck.exe", 3)):
         with open(os.path.join(ROOT, "build/windows", name), "rb") as f:
             data = f.read()
@@ -978,6 +1016,16 @@ def case_program_file(t):
             at += len(key)
             at += (4 - at % 4) % 4  # the value is aligned on 32 bits
             expect(data[at:at + 10].decode("utf-16-le"), "5.00\0", name + " " + field)
+        manifest = pe_resource(data, 24, 1)
+        assert manifest, name + ": no manifest resource (type 24, id 1)"
+        text = manifest.decode("utf-8")
+        assert re.search(r'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', text), \
+            text
+        for system, guid in (("7", "35138b9a-5d96-4fbd-8e2d-a2440225f93a"),
+                             ("8", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38"),
+                             ("8.1", "1f676c76-80e1-4239-95bb-83d0f6d0da78"),
+                             ("10/11", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a")):
+            assert '<supportedOS Id="{%s}"/>' % guid in text, name + ": Windows " + system
 
 
 case_program_file.only = "windows"
