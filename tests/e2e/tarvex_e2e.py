@@ -820,6 +820,43 @@ def case_killed_runs_and_programs_left_running_block_nothing(t):
     expect(a.log(), head(a, "4") + tail(a), "log")
 
 
+def case_output_pipe_ends_with_the_run(t):
+    """A program that leaves a process running holds nothing of Tarvex's
+    output: a pipe on it reaches its end when Tarvex exits."""
+    c = Case(t, "pipe")
+    pid_file = os.path.join(c.dir, "left.pid")
+    c.write("app/leave.exe", "#!/bin/sh\nsleep 60 &\necho $! > %s\necho started\n" % pid_file)
+    os.chmod(os.path.join(c.app, "leave.exe"), 0o755)
+    c.manifest([("Leave", {"FileName": "leave.exe", "Duplix": "Y", "ExecuteFile": "Y"})])
+    p = subprocess.Popen(t.command(c.app, ["1"]), env=t.env, cwd=c.dir, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        out, err = p.communicate(timeout=20)
+        expect((p.returncode, out, err), (0, b"", b""), "exit code and output")
+    finally:
+        p.kill()
+        with open(pid_file) as f:
+            os.kill(int(f.read()), 9)
+
+
+def case_fifos_never_block(t):
+    """A FIFO as the status file or as the registry file is an error at once."""
+    c = Case(t, "fifo")
+    c.manifest([("Off", {"FileName": "x", "Duplix": "N"})])
+    os.mkfifo(os.path.join(c.app, "Duplix.ini"))
+    expect(c.run("1"), 5, "exit code, status file a FIFO")
+    assert "ERR : Failed to Write Status SUCCESS to " + c.app_n("Duplix.ini") in c.log(), c.log()
+    os.remove(t.regfile)
+    os.mkfifo(t.regfile)
+    expect(c.run("1"), 1, "exit code, registry a FIFO")
+    expect(c.log()[2], "ERR : Unable to open VELMOR registry entries for Results folder. "
+           "RetVal - 5", "log")
+
+
+case_output_pipe_ends_with_the_run.only = "posix"
+case_fifos_never_block.only = "posix"
+
+
 def case_registry_view_of_a_32_bit_program(t):
     """Only the view that 32-bit programs see is read: on 64-bit Windows the
     agent's values in the 64-bit view alone are not found."""
