@@ -16,8 +16,10 @@ namespace tarvex {
 
 namespace {
 
-// Files a run reads or writes beside the program: never something to deploy.
-const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX.INI", "DUPLIX.LOG", "DUPLIX.INI"};
+// Files a run reads or writes beside the program (on POSIX also its lock
+// file): never something to deploy.
+const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX.INI", "DUPLIX.LOG", "DUPLIX.INI",
+                                 ".TARVEX.LOCK"};
 // The programs themselves, which a package folder may hold as well.
 const char* const kPrograms[] = {"TARVEX", "TARVEXCHECK.EXE", "TARVEX-CHECK"};
 

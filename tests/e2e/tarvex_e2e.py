@@ -857,6 +857,68 @@ case_output_pipe_ends_with_the_run.only = "posix"
 case_fifos_never_block.only = "posix"
 
 
+def case_a_user_who_cannot_write_the_folder_cannot_hold_a_run(t):
+    """nobody, who may read the application folder but not write it, holds
+    a lock on the folder and tries to open the lock file: the run goes on at once."""
+    c = Case(t, "nobody")
+    c.manifest([("Off", {"FileName": "x", "Duplix": "N"})])
+    expect(c.run("1"), 0, "first run")
+    for folder in (c.dir, c.app):
+        os.chmod(folder, 0o755)
+    as_nobody = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+    lock = os.path.join(c.app, ".Tarvex.lock")
+    opened = subprocess.run(as_nobody + ["sh", "-c", "exec 3<'%s'" % lock],
+                            capture_output=True, timeout=30)
+    assert opened.returncode != 0, "nobody opened the lock file"
+    holder = subprocess.Popen(as_nobody + ["flock", "-x", c.app, "sleep", "60"],
+                              stdin=subprocess.DEVNULL)
+    try:
+        time.sleep(0.5)
+        start = time.time()
+        expect(c.run("2"), 0, "run while nobody holds the folder")
+        assert time.time() - start < 20, "the run waited for nobody"
+    finally:
+        holder.kill()
+        holder.wait()
+
+
+def case_program_at_the_root_runs(t):
+    """A program whose folder is the root (here of a chroot) takes its lock
+    and deploys."""
+    c = Case(t, "root")
+    root = os.path.join(c.dir, "root")
+    for lib in subprocess.run(["ldd", t.exe], capture_output=True, text=True).stdout.split():
+        if lib.startswith("/") and os.path.exists(lib):
+            os.makedirs(root + os.path.dirname(lib), exist_ok=True)
+            shutil.copy(lib, root + lib)
+    shutil.copy(t.exe, os.path.join(root, "Tarvex"))
+    # No procfs in the chroot: the link a kernel would show stands in.
+    os.makedirs(os.path.join(root, "proc/self"))
+    os.symlink("/Tarvex", os.path.join(root, "proc/self/exe"))
+    os.makedirs(os.path.join(root, "agent/PMStatus"))
+    with open(os.path.join(root, "a.txt"), "w") as f:
+        f.write("a")
+    with open(os.path.join(root, "Tarvex.INI"), "w") as f:
+        f.write("[A]\r\nFileName=a.txt\r\nDuplix=Y\r\n")
+    with open(os.path.join(root, "registry.reg"), "w") as f:
+        f.write('REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMOR]\r\n'
+                '"InstallationPath"="/agent/"\r\n"REGID"="REG-42"\r\n')
+    p = subprocess.run([shutil.which("chroot") or "/usr/sbin/chroot", root, "/Tarvex", "1"],
+                       capture_output=True, timeout=60,
+                       env={"TARVEX_REGISTRY": "/registry.reg", "LC_ALL": "C"})
+    expect(p.returncode, 0, "exit code")
+    with open(os.path.join(root, "Duplix.log"), "rb") as f:
+        lines = crlf_lines(f.read())
+    expect(lines[3:6], ["MSG : Successfully Copied File /a.txt to /agent/",
+                        "MSG : Successfully Copied PID File /Duplix.ini to /agent/PMStatus/",
+                        "MSG : Successfully Deleted PID File /Duplix.ini"], "log")
+    assert os.path.exists(os.path.join(root, "agent/a.txt"))
+
+
+case_a_user_who_cannot_write_the_folder_cannot_hold_a_run.only = "posix"
+case_program_at_the_root_runs.only = "posix"
+
+
 def case_registry_view_of_a_32_bit_program(t):
     """Only the view that 32-bit programs see is read: on 64-bit Windows the
     agent's values in the 64-bit view alone are not found."""

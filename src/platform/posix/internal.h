@@ -25,6 +25,13 @@ void subReplaceFileContent(const std::string& strPath, const std::string& strCon
 // Maps an errno value onto the error table.
 Error fncErrnoError(int intErrno);
 
+// ---- run_lock.cc
+// The lock file of an application folder, beside the program.
+const char kRunLockName[] = ".Tarvex.lock";
+std::string fncRunLockPath(const std::string& strFolder);
+// The platform table's run lock (see platform.h).
+bool fncLockAppFolder(uint32_t lngMilliseconds);
+
 // ---- text.cc
 // ASCII case folding, as profile and registry names compare.
 std::string fncFold(const std::string& strText);
