@@ -39,6 +39,7 @@ struct Finding {
   long lngLine;  // 0 when no line applies
   bool blnError;
   std::string strText;
+  bool blnNote = false;  // information only: neither an error nor a warning
 };
 
 struct CheckReport {
@@ -51,6 +52,13 @@ struct CheckReport {
 // Checks a package folder. strInstall is what targets are shown under and
 // ends in the separator. Raises Error when the folder cannot be listed.
 CheckReport fncCheckPackage(const std::string& strFolder, const std::string& strInstall);
+
+// ---- keys.cc: the keys of one entry's section.
+
+// Unknown keys (naming the likely typo), repeated keys, quoted values.
+void subCheckKeys(const ScanSection& objScan, std::vector<Finding>& objFindings);
+// A name or value in quotes; a long one cut short.
+std::string fncQuote(const std::string& strText);
 
 // A name in a folder: the separator added unless the folder ends in one.
 std::string fncJoinPath(const std::string& strFolder, const std::string& strName);

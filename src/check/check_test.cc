@@ -2,6 +2,7 @@
 // package folder, and the whole standard output and exit code expected.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "check/check.h"
@@ -89,6 +90,8 @@ const Row kRows[] = {
       "[None] copy (no FileName) to <install>%", "[Text] fail to execute <install>%t.txt",
       "[Gone] copy gone.exe to <install>%",
       "M:0: warning: 'extra.bin' is in the package folder but no entry names it",
+      "M:1: warning: library 'TOOL.DLL' is copied but not registered: a run unregisters the "
+      "installed one first and never registers the new one (ExecuteFile=Y does)",
       "posix M:2: error: source 'TOOL.DLL' is not in the package folder (there is 'tool.dll': "
       "names differ in case): a run fails this entry",
       "win32 M:2: error: source 'TOOL.DLL' is stored as 'tool.dll': a run on POSIX would not "
@@ -102,7 +105,38 @@ const Row kRows[] = {
       "M:15: error: ExecuteFile=Y on 't.txt', which is neither a .DLL nor an .EXE: a run fails "
       "this entry",
       "M:17: error: source 'gone.exe' is not in the package folder: a run fails this entry",
-      "7 errors, 1 warning"}},
+      "7 errors, 2 warnings"}},
+    {"names and folders as a run takes them", "Tarvex.INI",
+     "[Slash]\nFileName=a.dll\nFilePath=Bin/\nDuplix=Y\nExecuteFile=Y\n"
+     "[Glued]\nFileName=b.dll\nFilePath=Lib\nDuplix=Y\nExecuteFile=Y\n"
+     "[Own]\nFileName=Duplix.log\nDuplix=Y\n[Dot]\nFileName=.\\c.exe\nDuplix=Y\nExecuteFile=Y\n"
+     "[Quote]\nFileName=q\"t.exe\nDuplix=Y\n[Installed]\nFileName=i.exe\nExecuteFile=Y\n"
+     "[Read-only]\nFileName=r.txt\nDuplix=Y\n[Not runnable]\nFileName=n.exe\nDuplix=Y\n"
+     "ExecuteFile=Y\n",
+     {"a.dll", "b.dll", "c.exe", "r.txt:ro", "n.exe:-x"}, {}, 1,
+     {"[Slash] copy a.dll to <install>%Bin/ (unregistering the installed library first), then "
+      "register <install>%Bin/a.dll",
+      "[Glued] copy b.dll to <install>%Lib (unregistering the installed library first), then "
+      "register <install>%Libb.dll",
+      "[Own] copy Duplix.log to <install>%", "[Dot] copy .%c.exe to <install>%, then run "
+      "<install>%c.exe", "[Quote] copy q\"t.exe to <install>%", "[Installed] run <install>%i.exe",
+      "[Read-only] copy r.txt to <install>%",
+      "[Not runnable] copy n.exe to <install>%, then run <install>%n.exe",
+      "M:3: warning: FilePath 'Bin/' ends with '/': a run takes it as a folder, as it takes "
+      "'\\', which is the Windows style",
+      "M:8: error: FilePath 'Lib' does not end with '\\': a run copies the file to a file named "
+      "<install>%Lib, while it unregisters, registers or runs <install>%Libb.dll",
+      "M:12: error: FileName 'Duplix.log' names one of Tarvex's own files",
+      "M:19: error: FileName 'q\"t.exe' holds '\"', which no Windows name holds and no command "
+      "line can quote: a run fails this entry before copying anything (123)",
+      "M:19: error: source 'q\"t.exe' is not in the package folder: a run fails this entry",
+      "M:23: warning: ExecuteFile=Y without Duplix=Y on 'i.exe', which the package does not "
+      "hold: a run relies on <install>%i.exe being installed already",
+      "M:25: note: source 'r.txt' is read-only, and so is its copy: a later run cannot replace "
+      "it",
+      "posix M:28: warning: program 'n.exe' has no execute permission, nor has its copy: a run "
+      "cannot start it",
+      "posix 4 errors, 3 warnings", "win32 4 errors, 2 warnings"}},
     {"a bad option", "Tarvex.INI", kClean, {}, {"--bogus"}, 2, {}},
     {"a missing folder", "Tarvex.INI", kClean, {}, {"--"}, 2, {}},
 };
@@ -123,11 +157,25 @@ TEST(Checker, RulesOnePackagePerRow) {
     testing::MakeDir(strFolder);
     if (objRow.strManifest != nullptr)
       WriteFile(strFolder + Sep() + objRow.strManifestName, objRow.strManifest);
+    // A file ":ro" is read-only, a program ":-x" has no execute permission.
+    std::vector<std::string> objReadOnly;
     for (std::string strFile : objRow.objFiles) {
-      if (strFile.back() == '/')  // a folder: never a file no entry names
-        testing::MakeDir(strFolder + Sep() + strFile.substr(0, strFile.size() - 1));
-      else
-        WriteFile(strFolder + Sep() + strFile, "x");
+      const size_t lngMark = strFile.find(':');
+      const std::string strMark = lngMark == std::string::npos ? "" : strFile.substr(lngMark);
+      strFile = strFile.substr(0, lngMark);
+      const std::string strPath = strFolder + Sep() + strFile;
+      if (strFile.back() == '/') {  // a folder: never a file no entry names
+        testing::MakeDir(strPath.substr(0, strPath.size() - 1));
+        continue;
+      }
+      WriteFile(strPath, "x");
+      if (strFile.size() > 4 && strFile.substr(strFile.size() - 4) == ".exe" && strMark != ":-x")
+        std::filesystem::permissions(strPath, std::filesystem::perms::owner_exec,
+                                     std::filesystem::perm_options::add);
+      if (strMark == ":ro") {
+        testing::SetReadOnly(strPath, true);
+        objReadOnly.push_back(strPath);
+      }
     }
     // "--" ends the options: the folder after it does not exist.
     std::vector<std::string> objArgs(objRow.objArgs.begin(), objRow.objArgs.end());
@@ -150,6 +198,7 @@ TEST(Checker, RulesOnePackagePerRow) {
     }
     EXPECT_EQ(objWanted, Lines(strOut));
     EXPECT_EQ(objRow.intExit == 2, !strErr.empty()) << strErr;
+    for (const std::string& strPath : objReadOnly) testing::SetReadOnly(strPath, false);
   }
 }
 

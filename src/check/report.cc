@@ -12,7 +12,7 @@ std::string fncUsage(const std::string& strProgram) {
          "Checks a Tarvex package: FOLDER (default: the current folder) holds " +
          kManifestName + " and the files it names.\n"
          "Prints what a run would do (a line per entry, in run order), then each finding as\n"
-         "MANIFEST:LINE: error|warning: TEXT, then a count of errors and warnings.\n"
+         "MANIFEST:LINE: error|warning|note: TEXT, then a count of errors and warnings.\n"
          "Reads only the package folder; writes, deletes and starts nothing.\n"
          "\n"
          "  --install PATH  show targets under PATH instead of <install>" + fncSep() + "\n"
@@ -79,7 +79,9 @@ int fncCheckMain(const std::string& strProgram, const std::vector<std::string>& 
   for (const std::string& strLine : objReport.objPlan) strOut += strLine + "\n";
   for (const Finding& objFinding : objReport.objFindings)
     strOut += strShown + ":" + std::to_string(objFinding.lngLine) +
-              (objFinding.blnError ? ": error: " : ": warning: ") + objFinding.strText + "\n";
+              (objFinding.blnError ? ": error: "
+                                   : objFinding.blnNote ? ": note: " : ": warning: ") +
+              objFinding.strText + "\n";
   strOut += fncCount(objReport.intErrors, "error") + ", " +
             fncCount(objReport.intWarnings, "warning") + "\n";
   return objReport.intErrors != 0 ? kCheckErrors : kCheckClean;

@@ -16,15 +16,12 @@ namespace tarvex {
 
 namespace {
 
-const char* const kKnownKeys[] = {"FileName", "FilePath", "Duplix", "ExecuteFile", "Parameters"};
-// Files a run reads or writes beside the program: never something to deploy.
-const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX.INI", "DUPLIX.LOG", "DUPLIX.INI"};
+// Files a run reads or writes beside the program (on POSIX also its lock
+// file): never something to deploy.
+const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX.INI", "DUPLIX.LOG", "DUPLIX.INI",
+                                 ".TARVEX.LOCK"};
 // The programs themselves, which a package folder may hold as well.
 const char* const kPrograms[] = {"TARVEX", "TARVEXCHECK.EXE", "TARVEX-CHECK"};
-
-// Key names and the like only ever reach an edit distance in their first
-// characters: a 10 MB line costs no more than a short one.
-const size_t kDistanceLength = 64;
 
 struct Listing {
   std::unordered_set<std::string> objExact;
@@ -42,12 +39,7 @@ void subFind(Context& objCheck, long lngLine, bool blnError, const std::string& 
   objCheck.objReport.objFindings.push_back(Finding{lngLine, blnError, strText});
 }
 
-// A name or value in quotes; a long one (a binary file's "key") cut short.
-std::string fncQ(const std::string& strText) {
-  const size_t kShown = 64;
-  if (strText.size() <= kShown) return "'" + strText + "'";
-  return "'" + strText.substr(0, kShown) + "...'";
-}
+std::string fncQ(const std::string& strText) { return fncQuote(strText); }
 
 bool fncIn(const char* const* pFirst, const char* const* pLast, const std::string& strUpper) {
   return std::find_if(pFirst, pLast, [&](const char* p) { return strUpper == p; }) != pLast;
@@ -90,73 +82,6 @@ long fncKeyLine(const ScanSection* pScan, const char* strKey, long lngHeader) {
   return pKey != nullptr ? pKey->lngLine : lngHeader;
 }
 
-// Levenshtein distance, ASCII case ignored.
-size_t fncEditDistance(const std::string& strFirst, const std::string& strSecond) {
-  const std::string strA = fncUpperCase(strFirst), strB = fncUpperCase(strSecond);
-  std::vector<size_t> objRow(strB.size() + 1);
-  for (size_t k = 0; k <= strB.size(); ++k) objRow[k] = k;
-  for (size_t i = 1; i <= strA.size(); ++i) {
-    size_t lngDiagonal = objRow[0];
-    objRow[0] = i;
-    for (size_t k = 1; k <= strB.size(); ++k) {
-      size_t lngAbove = objRow[k];
-      objRow[k] = std::min({objRow[k] + 1, objRow[k - 1] + 1,
-                            lngDiagonal + (strA[i - 1] == strB[k - 1] ? 0 : 1)});
-      lngDiagonal = lngAbove;
-    }
-  }
-  return objRow[strB.size()];
-}
-
-// The known key an unknown one is likely a typo of: the closest, when at
-// most half of it differs; otherwise nullptr.
-const char* fncClosestKey(const std::string& strName) {
-  const std::string strProbe = strName.substr(0, kDistanceLength);
-  const char* strBest = nullptr;
-  size_t lngBest = static_cast<size_t>(-1);
-  for (const char* strKey : kKnownKeys) {
-    size_t lngDistance = fncEditDistance(strProbe, strKey);
-    if (lngDistance < lngBest && lngDistance <= std::string(strKey).size() / 2) {
-      lngBest = lngDistance;
-      strBest = strKey;
-    }
-  }
-  return strBest;
-}
-
-// Unknown keys, repeated keys and quoted values of one entry's section.
-void subCheckKeys(Context& objCheck, const ScanSection& objScan) {
-  std::unordered_map<std::string, long> objSeen;
-  for (const ScanKey& objKey : objScan.objKeys) {
-    const std::string strUpper = fncUpperCase(objKey.strName);
-    bool blnKnown = false;
-    for (const char* strKey : kKnownKeys) blnKnown = blnKnown || strUpper == fncUpperCase(strKey);
-    if (!blnKnown) {
-      const char* strClosest = fncClosestKey(objKey.strName);
-      subFind(objCheck, objKey.lngLine, false,
-              "unknown key " + fncQ(objKey.strName) +
-                  (strClosest != nullptr
-                       ? " (did you mean " + fncQ(strClosest) + "?): a run never reads it"
-                       : ": a run never reads it (the keys are FileName, FilePath, Duplix, "
-                         "ExecuteFile, Parameters)"));
-      continue;
-    }
-    auto itSeen = objSeen.emplace(strUpper, objKey.lngLine);
-    if (!itSeen.second) {
-      subFind(objCheck, objKey.lngLine, false,
-              "key " + fncQ(objKey.strName) + " repeats line " +
-                  std::to_string(itSeen.first->second) + ": only the first counts");
-      continue;
-    }
-    const std::string& strValue = objKey.strValue;
-    if (strValue.size() >= 2 && (strValue[0] == '"' || strValue[0] == '\'') &&
-        strValue.back() == strValue[0])
-      subFind(objCheck, objKey.lngLine, false,
-              objKey.strName + " is in quotes, which a run removes: it reads " +
-                  fncQ(strValue.substr(1, strValue.size() - 2)));
-  }
-}
-
 bool fncIsFlagValue(const std::string& strValue) {
   std::string strUpper = fncUpperCase(strValue);
   return strUpper.empty() || strUpper == "Y" || strUpper == "N";
@@ -186,12 +111,32 @@ bool fncClimbsOut(const std::string& strPath) {
   return false;
 }
 
+// The file a FileName names in the package folder: as given, without the
+// leading ".\" a run's path takes as this folder.
+std::string fncPackageName(const std::string& strFileName) {
+  size_t lngFrom = 0;
+  while (strFileName.size() > lngFrom + 2 && strFileName[lngFrom] == '.' &&
+         (strFileName[lngFrom + 1] == '\\' || strFileName[lngFrom + 1] == '/'))
+    lngFrom += 2;
+  return strFileName.substr(lngFrom);
+}
+
+// The folder a run copies into, and the target it unregisters, registers
+// or runs, as subDuplix forms them.
+std::string fncFolderOf(const Context& objCheck, const EntryValues& objEntry) {
+  return objCheck.strInstall + fncNativePath(objEntry.strFilePath);
+}
+std::string fncTargetOf(const Context& objCheck, const EntryValues& objEntry) {
+  return fncFolderOf(objCheck, objEntry) +
+         fncLastNamePart(fncNativePath(objEntry.strFileName));
+}
+
 // What a run does with one entry, as subDuplix would do it.
 std::string fncPlanLine(const Context& objCheck, const std::string& strSection,
                         const EntryValues& objEntry) {
   const std::string strFileName = fncNativePath(objEntry.strFileName);
-  const std::string strFolder = objCheck.strInstall + fncNativePath(objEntry.strFilePath);
-  const std::string strTarget = strFolder + strFileName;
+  const std::string strFolder = fncFolderOf(objCheck, objEntry);
+  const std::string strTarget = fncTargetOf(objCheck, objEntry);
   const std::string strKind = fncFileKind(strFileName);
   std::string strSteps;
   if (fncFlag(objEntry.strDuplix)) {
@@ -212,10 +157,41 @@ std::string fncPlanLine(const Context& objCheck, const std::string& strSection,
   return "[" + strSection + "] " + (strSteps.empty() ? "nothing" : strSteps);
 }
 
+// The FilePath as a run takes it: a trailing '/' is a folder as '\' is;
+// without either, the copy writes a file of the folder's name, while the
+// target the tool is handed is the two glued together.
+void subCheckFilePath(Context& objCheck, long lngPath, const EntryValues& objEntry) {
+  const std::string& strFilePath = objEntry.strFilePath;
+  const bool blnCopy = fncFlag(objEntry.strDuplix);
+  const bool blnUsed = fncFlag(objEntry.strExecuteFile) ||
+                       (blnCopy && fncFileKind(objEntry.strFileName) == ".DLL");
+  const std::string strTarget = fncTargetOf(objCheck, objEntry);
+  if (!strFilePath.empty() && strFilePath.back() == '/') {
+    subFind(objCheck, lngPath, false,
+            "FilePath " + fncQ(strFilePath) +
+                " ends with '/': a run takes it as a folder, as it takes '\\', which is the "
+                "Windows style");
+  } else if (!strFilePath.empty() && strFilePath.back() != '\\') {
+    std::string strText = "FilePath " + fncQ(strFilePath) + " does not end with '\\': a run ";
+    if (blnCopy) strText += "copies the file to a file named " + fncFolderOf(objCheck, objEntry);
+    if (blnCopy && blnUsed) strText += ", while it unregisters, registers or runs " + strTarget;
+    if (!blnCopy) strText += "glues folder and file name together (" + strTarget + ")";
+    subFind(objCheck, lngPath, true, strText);
+  }
+  if (fncIsAbsolute(strFilePath))
+    subFind(objCheck, lngPath, false,
+            "FilePath " + fncQ(strFilePath) +
+                " is absolute: a run still puts it below the installation folder");
+  else if (fncClimbsOut(strFilePath))
+    subFind(objCheck, lngPath, false,
+            "FilePath " + fncQ(strFilePath) + " climbs out of the installation folder with '..'");
+}
+
 void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
                    const EntryValues& objEntry) {
   auto fncLine = [&](const char* strKey) { return fncKeyLine(pScan, strKey, lngHeader); };
   const std::string& strFileName = objEntry.strFileName;
+  const std::string strName = fncPackageName(strFileName);
   const bool blnCopy = fncFlag(objEntry.strDuplix);
   const bool blnExecute = fncFlag(objEntry.strExecuteFile);
   const std::string strKind = fncFileKind(strFileName);
@@ -230,13 +206,14 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
                   " counts as N: only Y (any case) " + kFlags[i][1]);
 
   const long lngName = fncLine("FileName");
-  bool blnNameUsable = !strFileName.empty();
-  if (strFileName.find_first_of("\\/") != std::string::npos) {
+  bool blnNameUsable = !strName.empty();
+  const std::string strUpper = fncUpperCase(strName);
+  if (strName.find_first_of("\\/") != std::string::npos) {
     subFind(objCheck, lngName, true,
             "FileName " + fncQ(strFileName) +
                 " holds a folder separator: a package's files lie directly in its folder");
     blnNameUsable = false;
-  } else if (fncIn(std::begin(kRunFiles), std::end(kRunFiles), fncUpperCase(strFileName))) {
+  } else if (fncIn(std::begin(kRunFiles), std::end(kRunFiles), strUpper)) {
     subFind(objCheck, lngName, true,
             "FileName " + fncQ(strFileName) + " names one of Tarvex's own files");
   }
@@ -244,34 +221,56 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
     subFind(objCheck, fncLine(blnCopy ? "Duplix" : "ExecuteFile"), true,
             std::string(blnCopy ? "Duplix" : "ExecuteFile") +
                 "=Y without a FileName: a run fails this entry");
-  if (blnCopy && blnNameUsable) {
-    const std::string strSource = fncJoinPath(objCheck.strFolder, strFileName);
-    if (!Os().fncFileExists(strSource))
+  const bool blnQuoteInName = strFileName.find('"') != std::string::npos;
+  if ((blnCopy || blnExecute) && fncTargetOf(objCheck, objEntry).find('"') != std::string::npos)
+    subFind(objCheck, blnQuoteInName ? lngName : fncLine("FilePath"), true,
+            std::string(blnQuoteInName ? "FileName " + fncQ(strFileName)
+                                       : "FilePath " + fncQ(objEntry.strFilePath)) +
+                " holds '\"', which no Windows name holds and no command line can quote: a run "
+                "fails this entry before copying anything (123)");
+
+  // The run writes its status file and log itself before any entry.
+  const bool blnWrittenByRun = strUpper == "DUPLIX.INI" || strUpper == "DUPLIX.LOG";
+  const std::string strSource = fncJoinPath(objCheck.strFolder, strName);
+  const bool blnInPackage = blnNameUsable && Os().fncFileExists(strSource);
+  if (blnCopy && blnNameUsable && !blnWrittenByRun) {
+    if (!blnInPackage)
       subFind(objCheck, lngName, true,
-              "source " + fncQ(strFileName) + " is not in the package folder" +
-                  fncCaseNote(objCheck.objListing, strFileName) + ": a run fails this entry");
+              "source " + fncQ(strName) + " is not in the package folder" +
+                  fncCaseNote(objCheck.objListing, strName) + ": a run fails this entry");
     else
-      subCaseOnly(objCheck, lngName, "source " + fncQ(strFileName), strFileName);
+      subCaseOnly(objCheck, lngName, "source " + fncQ(strName), strName);
   }
+  if (blnCopy && blnInPackage) {
+    // A copy keeps its source's attributes (on POSIX its permission bits).
+    const uint32_t lngTraits = Os().fncFileTraits(strSource);
+    if (lngTraits & kTraitReadOnly)
+      objCheck.objReport.objFindings.push_back(
+          Finding{lngName, false,
+                  "source " + fncQ(strName) +
+                      " is read-only, and so is its copy: a later run cannot replace it",
+                  true});
+    if (blnExecute && strKind == ".EXE" && (lngTraits & kTraitNotRunnable))
+      subFind(objCheck, lngName, false,
+              "program " + fncQ(strName) +
+                  " has no execute permission, nor has its copy: a run cannot start it");
+  }
+  if (blnExecute && !blnCopy && blnNameUsable && !blnInPackage)
+    subFind(objCheck, fncLine("ExecuteFile"), false,
+            "ExecuteFile=Y without Duplix=Y on " + fncQ(strName) +
+                ", which the package does not hold: a run relies on " +
+                fncTargetOf(objCheck, objEntry) + " being installed already");
+  if (blnCopy && !blnExecute && strKind == ".DLL")
+    subFind(objCheck, fncLine("ExecuteFile"), false,
+            "library " + fncQ(strName) +
+                " is copied but not registered: a run unregisters the installed one first and "
+                "never registers the new one (ExecuteFile=Y does)");
   if (blnExecute && !strFileName.empty() && strKind != ".DLL" && strKind != ".EXE")
     subFind(objCheck, fncLine("ExecuteFile"), true,
             "ExecuteFile=Y on " + fncQ(strFileName) +
                 ", which is neither a .DLL nor an .EXE: a run fails this entry");
 
-  const std::string& strFilePath = objEntry.strFilePath;
-  const long lngPath = fncLine("FilePath");
-  if (!strFilePath.empty() && strFilePath.back() != '\\')
-    subFind(objCheck, lngPath, true,
-            "FilePath " + fncQ(strFilePath) +
-                " does not end with '\\': a run glues folder and file name together (" +
-                objCheck.strInstall + fncNativePath(strFilePath + strFileName) + ")");
-  if (fncIsAbsolute(strFilePath))
-    subFind(objCheck, lngPath, false,
-            "FilePath " + fncQ(strFilePath) +
-                " is absolute: a run still puts it below the installation folder");
-  else if (fncClimbsOut(strFilePath))
-    subFind(objCheck, lngPath, false,
-            "FilePath " + fncQ(strFilePath) + " climbs out of the installation folder with '..'");
+  subCheckFilePath(objCheck, fncLine("FilePath"), objEntry);
 
   if (!objEntry.strParameters.empty()) {
     if (!blnExecute)
@@ -341,7 +340,7 @@ void subCheckManifest(Context& objCheck, const std::string& strManifest,
     if (g_run.blnFailed)
       subFind(objCheck, lngHeader, true,
               "a value of [" + strSection + "] cannot be read: a run fails this entry");
-    objNamedFiles.insert(fncUpperCase(objEntry.strFileName));
+    objNamedFiles.insert(fncUpperCase(fncPackageName(objEntry.strFileName)));
     auto itFirst = objFirst.emplace(fncUpperCase(strSection), pScan);
     if (!itFirst.second) {
       const ScanSection* pFirst = itFirst.first->second;
@@ -353,7 +352,7 @@ void subCheckManifest(Context& objCheck, const std::string& strManifest,
                   "again and never reads this one");
       continue;
     }
-    if (pScan != nullptr) subCheckKeys(objCheck, *pScan);
+    if (pScan != nullptr) subCheckKeys(*pScan, objCheck.objReport.objFindings);
     subCheckEntry(objCheck, pScan, lngHeader, objEntry);
   }
 
@@ -407,7 +406,7 @@ CheckReport fncCheckPackage(const std::string& strFolder, const std::string& str
   std::stable_sort(objReport.objFindings.begin(), objReport.objFindings.end(),
                    [](const Finding& a, const Finding& b) { return a.lngLine < b.lngLine; });
   for (const Finding& objFinding : objReport.objFindings)
-    ++(objFinding.blnError ? objReport.intErrors : objReport.intWarnings);
+    if (!objFinding.blnNote) ++(objFinding.blnError ? objReport.intErrors : objReport.intWarnings);
   return objReport;
 }
 

@@ -19,6 +19,8 @@ struct RunState {
   // The status file holds this run's PID and, once written, its final
   // status; only such a file is handed over.
   bool blnStatusWritten = false;
+  // The status file reached the agent's PMStatus folder.
+  bool blnHandedOver = false;
   TextFile objLog = nullptr;
 };
 
@@ -34,6 +36,7 @@ enum : int {
   kExitInvalidParameter = 2,
   kExitTrapped = 3,
   kExitLockTimeout = 4,  // another run held the application folder too long
+  kExitNotHandedOver = 5,  // the agent never received this run's status file
 };
 
 // How long a run waits for the run in its application folder to end.

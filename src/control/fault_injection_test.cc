@@ -695,9 +695,20 @@ class FaultInjection : public ::testing::Test {
     // The exit code agrees with the status of record.
     if (o.intExit == kExitSuccess && o.strStatus != "SUCCESS")
       fncProblem("exit code 0 but the status file says '" + o.strStatus + "'");
-    if (o.intExit != kExitSuccess && o.intExit != kExitTrapped && o.strStatus == "SUCCESS")
+    // A status file whose hand-off failed may say SUCCESS (and may even lie
+    // in PMStatus, unflushed): the run then exits 5, and never 0.
+    bool blnHandOffFailed = false;
+    for (const std::string& strLine : o.objLog)
+      if (strLine.rfind("MSG : Failed to Copy PID File ", 0) == 0) blnHandOffFailed = true;
+    if (o.intExit != kExitSuccess && o.intExit != kExitTrapped && o.strStatus == "SUCCESS" &&
+        o.intExit != kExitNotHandedOver)
       fncProblem("the status file says SUCCESS but the exit code is " +
                  std::to_string(o.intExit));
+    if (blnHandOffFailed && intOp != kOpWriteLine && o.intExit != kExitNotHandedOver &&
+        o.intExit != kExitTrapped)
+      fncProblem("the hand-off failed but the exit code is " + std::to_string(o.intExit));
+    if (o.intExit == kExitNotHandedOver && !blnHandOffFailed && intOp != kOpWriteLine)
+      fncProblem("exit code 5 without a failed hand-off");
     if (o.intExit == kExitTrapped && !o.objLog.empty() && intOp != kOpWriteLine &&
         o.objLog.back().rfind("ERR : Sub - Main ", 0) != 0)
       fncProblem("exit code 3 without Main's trap line");
@@ -711,7 +722,7 @@ class FaultInjection : public ::testing::Test {
       if (!blnHandedOver) fncProblem("a trapped run left SUCCESS in its status file");
     }
     if (o.intExit != kExitSuccess && o.intExit != kExitFailed && o.intExit != kExitTrapped &&
-        (o.intExit != kExitLockTimeout || intOp != kOpLock))
+        o.intExit != kExitNotHandedOver && (o.intExit != kExitLockTimeout || intOp != kOpLock))
       fncProblem("unexpected exit code " + std::to_string(o.intExit));
 
     // A failed run says why.

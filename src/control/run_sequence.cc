@@ -41,6 +41,8 @@ int fncRunSequence() {
 
   subWriteFinalStatus();
   subHandOffPIDFile();
+  // An outcome the agent never received is no outcome to it, whatever it was.
+  if (!g_run.blnHandedOver) return kExitNotHandedOver;
   return g_run.blnFailed ? kExitFailed : kExitSuccess;
 }
 

@@ -46,6 +46,11 @@ struct EntryValues {
 };
 EntryValues fncReadEntry(const std::string& strSection, const std::string& strManifest);
 
+// The name a copy gives its target: the last part of a FileName given with
+// folders ("sub\\setup.exe" gives "setup.exe"). The target, unregistered,
+// registered or run, is FilePath and this name.
+std::string fncLastNamePart(const std::string& strFileName);
+
 // ASCII upper case, as manifest flags and file kinds compare.
 std::string fncUpperCase(const std::string& strText);
 // A manifest flag is on only for "Y", in any case.

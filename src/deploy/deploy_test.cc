@@ -139,8 +139,10 @@ ProcHandle fncFakeOpen(uint32_t lngAccess, uint32_t lngID) {
   EXPECT_EQ(kProcessAccess, lngAccess);
   return reinterpret_cast<ProcHandle>(static_cast<uintptr_t>(lngID));
 }
-uint32_t fncFakeWait(ProcHandle, uint32_t lngMs) {
+uint32_t fncFakeWait(ProcHandle objHandle, uint32_t lngMs) {
   g_fake->objWaits.push_back(lngMs);
+  Harness::Current()->objStarts.push_back(
+      "wait " + std::to_string(reinterpret_cast<uintptr_t>(objHandle)));
   return kWaitObject0;
 }
 bool fncFakeExitCode(ProcHandle objHandle, uint32_t* pCode) {
@@ -155,6 +157,7 @@ void subFlakyReplace(const std::string& strFrom, const std::string& strTo) {
     --g_copyFailures;
     subRaise(kErrSharingViolation, fncErrorText(kErrSharingViolation));
   }
+  Harness::Current()->objStarts.push_back("copy");
   NativePlatform().subReplace(strFrom, strTo);
 }
 
@@ -202,11 +205,14 @@ TEST_F(SubDuplix, RetriedCopyUnregistersBeforeEachAttemptAndPausesOnce) {
             objHarness.objLog[1]);
   EXPECT_EQ("MSG : Successfully Executed/Registered File " + strTarget, objHarness.objLog[2]);
   EXPECT_EQ(std::vector<uint32_t>{10000}, objHarness.objSleeps);
-  EXPECT_EQ((std::vector<std::string>{"Regsvr32 -s -u \"" + strTarget + "\"",
-                                      "Regsvr32 -s -u \"" + strTarget + "\"",
-                                      "Regsvr32 -s \"" + strTarget + "\""}),
+  // Each unregistration has ended before its copy is tried.
+  EXPECT_EQ((std::vector<std::string>{"Regsvr32 -s -u \"" + strTarget + "\"", "wait 100",
+                                      "Regsvr32 -s -u \"" + strTarget + "\"", "wait 101",
+                                      "copy", "Regsvr32 -s \"" + strTarget + "\"",
+                                      "wait 102"}),
             objHarness.objStarts);
-  EXPECT_EQ(std::vector<uint32_t>{kProcessWaitMs}, objFake.objWaits);
+  EXPECT_EQ((std::vector<uint32_t>{kProcessWaitMs, kProcessWaitMs, kProcessWaitMs}),
+            objFake.objWaits);
   EXPECT_EQ("v2", ReadFile(strTarget));
   EXPECT_FALSE(g_run.blnFailed);
 }
@@ -232,7 +238,8 @@ TEST_F(SubDuplix, ExecuteOnlyRunsTheTargetInPlaceWithQuotedPath) {
   WriteFile(strFolder + "Setup.Exe", "x");
   objFake.lngNextExitCode = 3010;  // installers succeed with codes of their own
   subDuplix("Setup.Exe", strFolder, false, true, "/quiet /norestart");
-  EXPECT_EQ(std::vector<std::string>{"\"" + strFolder + "Setup.Exe\" /quiet /norestart"},
+  EXPECT_EQ((std::vector<std::string>{"\"" + strFolder + "Setup.Exe\" /quiet /norestart",
+                                      "wait 100"}),
             objHarness.objStarts);
   EXPECT_EQ(std::vector<std::string>{"MSG : Successfully Executed/Registered File " + strFolder +
                                      "Setup.Exe"},
@@ -295,6 +302,35 @@ TEST_F(SubDuplix, ExecuteFailures) {
   EXPECT_EQ("v2", ReadFile(strTargetFolder + "tool.dll"));
   EXPECT_EQ("Failed to Execute/Register File " + strTargetFolder + "tool.dll; ",
             g_run.strFailureDesc);
+}
+
+TEST_F(SubDuplix, NameWithFoldersRunsTheFileCopied) {
+  MakeDir(objHarness.strApp + Sep() + "sub");
+  WriteFile(Source("sub" + Sep() + "tool.dll"), "v2");
+  WriteFile(strTargetFolder + "tool.dll", "v1");
+  objFake.lngNextExitCode = 5;  // a failed unregistration is not judged
+  subDuplix("sub" + Sep() + "tool.dll", strTargetFolder, true, true, "");
+  const std::string strQuoted = "\"" + strTargetFolder + "tool.dll\"";
+  EXPECT_EQ((std::vector<std::string>{"Regsvr32 -s -u " + strQuoted, "wait 100", "copy",
+                                      "Regsvr32 -s " + strQuoted, "wait 101"}),
+            objHarness.objStarts);
+  EXPECT_EQ("v2", ReadFile(strTargetFolder + "tool.dll"));
+}
+
+TEST_F(SubDuplix, QuoteInTheTargetFailsBeforeTheCopy) {
+  subDuplix("a\"b.dll", strTargetFolder, true, true, "");
+  const std::string strRefused = "ERR : Sub - subDuplix FileName - a\"b.dll 123 " +
+                                 fncErrorText(kErrBadName);
+  EXPECT_EQ(std::vector<std::string>{strRefused}, objHarness.objLog);
+  EXPECT_EQ("Failed to Copy " + Source("a\"b.dll") + " to " + strTargetFolder + "; ",
+            g_run.strFailureDesc);
+  EXPECT_FALSE(Exists(strTargetFolder + "a\"b.dll"));
+
+  objHarness.subNewRun();
+  const std::string strFolder = strTargetFolder + "it\"s" + Sep();
+  subDuplix("setup.exe", strFolder, false, true, "");
+  EXPECT_EQ("Failed to Execute/Register File " + strFolder + "setup.exe; ", g_run.strFailureDesc);
+  EXPECT_TRUE(objHarness.objStarts.empty());
 }
 
 TEST_F(SubDuplix, NoFlagsDoesNothing) {

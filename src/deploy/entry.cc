@@ -28,6 +28,12 @@ EntryValues fncReadEntry(const std::string& strSection, const std::string& strMa
   return objEntry;
 }
 
+std::string fncLastNamePart(const std::string& strFileName) {
+  const std::string strSeparators = std::string("/") + Os().chrSeparator;
+  const size_t lngSlash = strFileName.find_last_of(strSeparators);
+  return lngSlash == std::string::npos ? strFileName : strFileName.substr(lngSlash + 1);
+}
+
 namespace {
 
 // The target is quoted: unquoted, a folder with a space in it would make
@@ -44,10 +50,11 @@ void subLogTrapped(const std::string& strFileName) {
               fncErrorSuffix(fncTrappedError()));
 }
 
-// Waits for a started process; true unless it ended with a non-zero code.
-// A process still running after the wait, or one that cannot be opened or
-// read, is given the benefit of the doubt.
-bool fncWaitForProcess(uint32_t lngProcessID) {
+// Waits for a started process, at most the wait of a registration; true
+// unless it ended with a non-zero code. A process still running after the
+// wait, or one that cannot be opened or read, is given the benefit of the
+// doubt.
+bool fncAwaitProcess(uint32_t lngProcessID) {
   ProcHandle objProcess = Os().fncOpenProcess(kProcessAccess, lngProcessID);
   if (objProcess == nullptr) return true;
   Os().fncWaitForProcess(objProcess, kProcessWaitMs);
@@ -62,9 +69,23 @@ bool fncWaitForProcess(uint32_t lngProcessID) {
 void subDuplix(const std::string& strFileName, const std::string& strFilePath, bool blnCopy,
                bool blnExecute, const std::string& strParameters) {
   const std::string strSource = fncAppFolder() + fncSep() + strFileName;
-  const std::string strTarget = strFilePath + strFileName;
+  // The file unregistered, registered or run is the one the copy wrote.
+  const std::string strTarget = strFilePath + fncLastNamePart(strFileName);
   const std::string strKind = fncFileKind(strFileName);
   uint32_t lngProcessID = 0;
+  if (!blnCopy && !blnExecute) return;
+  if (strTarget.find('"') != std::string::npos) {
+    // No Windows name holds a quote, and none can be quoted on a command
+    // line: the tool would be handed another file than the one reported.
+    // Refused before anything is copied.
+    subWriteLog("ERR : Sub - subDuplix FileName - " + strFileName +
+                fncErrorSuffix(Error{kErrBadName, fncErrorText(kErrBadName)}));
+    if (blnCopy)
+      subRecordFailure("Failed to Copy " + strSource + " to " + strFilePath + "; ");
+    else
+      subFailExecute(strTarget);
+    return;
+  }
   try {
     if (blnCopy) {
       if (!Os().fncFileExists(strSource)) {
@@ -75,11 +96,14 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
       bool blnCopied = false;
       for (int intAttempt = 1; intAttempt <= kCopyAttempts; ++intAttempt) {
         if (strKind == ".DLL" && Os().fncFileExists(strTarget)) {
-          // The unregistration is best effort and not waited for: a tool that
-          // cannot be started does not stop the copy. The registration after
-          // it then fails the entry if the tool still cannot be started.
+          // The unregistration ends before the copy: it holds the library
+          // loaded meanwhile, and one still running could undo the new
+          // library's registration. Its outcome is not judged, and a tool
+          // that cannot be started does not stop the copy; the registration
+          // after it then fails the entry if the tool still cannot be started.
           try {
             lngProcessID = Os().fncStartProcess("Regsvr32 -s -u " + fncQuoted(strTarget));
+            fncAwaitProcess(lngProcessID);
           } catch (...) {
             subLogTrapped(strFileName);
           }
@@ -107,7 +131,7 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
     if (strKind == ".DLL") {
       lngProcessID = Os().fncStartProcess("Regsvr32 -s " + fncQuoted(strTarget));
       // A registration is judged by the tool's exit code.
-      if (fncWaitForProcess(lngProcessID)) {
+      if (fncAwaitProcess(lngProcessID)) {
         subWriteLog("MSG : Successfully Executed/Registered File " + strTarget);
       } else {
         subWriteLog("MSG : Failed to Execute/Register File " + strTarget);
@@ -121,7 +145,7 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
       // Installers use non-zero exit codes for success: a started program
       // counts as deployed.
       subWriteLog("MSG : Successfully Executed/Registered File " + strTarget);
-      fncWaitForProcess(lngProcessID);
+      fncAwaitProcess(lngProcessID);
     } else {
       subWriteLog("MSG : Failed to Execute/Register File " + strTarget);
       subFailExecute(strTarget);

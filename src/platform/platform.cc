@@ -19,6 +19,7 @@ std::string fncErrorText(int32_t lngNumber) {
     case kErrFileExists: return "File already exists";
     case kErrInvalidParameter: return "Invalid parameter";
     case kErrDiskFull: return "Disk full";
+    case kErrBadName: return "The filename, directory name, or volume label syntax is incorrect";
     case kErrBadExeFormat: return "Not a valid program";
     case kErrPathTooLong: return "Path too long";
     case kErrIsFolder: return "Path is a folder";

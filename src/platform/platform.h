@@ -38,6 +38,7 @@ enum : int32_t {
   kErrFileExists = 80,
   kErrInvalidParameter = 87,
   kErrDiskFull = 112,
+  kErrBadName = 123,  // a name no Windows name can be (a quote in it)
   kErrBadExeFormat = 193,
   kErrPathTooLong = 206,
   kErrIsFolder = 267,
@@ -80,6 +81,7 @@ struct FileInfo {
 enum : uint32_t { kRegSz = 1, kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4 };
 enum : uint32_t { kWaitObject0 = 0, kWaitTimeout = 258, kWaitFailed = 0xFFFFFFFFu };
 enum : uint32_t { kStillActive = 259 };
+enum : uint32_t { kTraitReadOnly = 1, kTraitNotRunnable = 2 };
 
 struct Platform {
   // The folder separator this build writes: '\\' on Windows, '/' on POSIX.
@@ -214,6 +216,11 @@ struct Platform {
   // ---- Used by the package checker alone (a run never reads a file whole).
   // A file's whole content, as bytes. Raises Error.
   std::string (*fncReadFileBytes)(const std::string& strPath);
+  // What a copy carries over from a file that hinders a run, as kTrait
+  // flags: read-only (the copy is read-only too), not runnable (POSIX: no
+  // execute permission, so a copied program cannot be started). 0 for a
+  // missing file. Never raises.
+  uint32_t (*fncFileTraits)(const std::string& strPath);
   // ---- Run lock, one per application folder.
   // Takes this program's run lock for the rest of the process, waiting up to
   // lngMilliseconds while another run holds it; true once held (at once if

@@ -78,6 +78,7 @@ void subHandOffPIDFile() {
     subWriteLog("MSG : Failed to Copy PID File " + g_run.strPIDFilePath + " to " + strFolder);
     return;
   }
+  g_run.blnHandedOver = true;
   subWriteLog("MSG : Successfully Copied PID File " + g_run.strPIDFilePath + " to " + strFolder);
   if (fncDeleteFile(g_run.strPIDFilePath))
     subWriteLog("MSG : Successfully Deleted PID File " + g_run.strPIDFilePath);

@@ -68,6 +68,7 @@ TEST_F(StatusFile, SuccessfulRunIsHandedOverAndRemovedLocally) {
                     "PMStatus" + Sep(),
                 "MSG : Successfully Deleted PID File " + g_run.strPIDFilePath}),
             objHarness.objLog);
+  EXPECT_TRUE(g_run.blnHandedOver);
 }
 
 TEST_F(StatusFile, FailedRunRecordsItsFragmentAndAMissingFolderKeepsTheFile) {
@@ -86,6 +87,7 @@ TEST_F(StatusFile, FailedRunRecordsItsFragmentAndAMissingFolderKeepsTheFile) {
                 g_run.strInstallPath + "PMStatus" + Sep(),
             objHarness.objLog[1]);
   EXPECT_TRUE(Exists(g_run.strPIDFilePath));
+  EXPECT_FALSE(g_run.blnHandedOver);  // the run exits 5
 }
 
 TEST_F(StatusFile, AStaleFileNoLongerSaysSuccessOnceARunStarts) {

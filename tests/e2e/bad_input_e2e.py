@@ -215,7 +215,7 @@ def case_pmstatus_is_a_file(box):
     assert r.lines[-3].startswith(COPY_ERROR) and r.lines[-3].endswith(" 3 Path not found"), \
         r.lines[-3]
     # The deployment worked; the outcome waits beside the program.
-    expect(r.code, 0, "exit code")
+    expect(r.code, 5, "exit code")
     expect(c.status("app/Duplix.ini")["LastRunStatusCode"], "SUCCESS", "local status")
 
 
@@ -425,7 +425,7 @@ def case_paths_at_and_beyond_the_length_limits(box):
     c.registry(InstallationPath=long_agent, REGID="REG-42")
     c.manifest([("Nothing", {"FileName": "x.txt", "Duplix": "N"})])
     r = Run(c)
-    expect(r.code, 0, "exit code")
+    expect(r.code, 5, "exit code")
     assert r.lines[-3].startswith(COPY_ERROR) and r.lines[-3].endswith(" 206 Path too long"), \
         r.lines[-3][-80:]
     assert r.lines[-2].startswith("MSG : Failed to Copy PID File "), r.lines[-2][:80]

@@ -86,13 +86,20 @@ class Posix:
         os.makedirs(self.bin)
         self.regsvr_log = os.path.join(sandbox, "regsvr32.log")
         with open(os.path.join(self.bin, "Regsvr32"), "w") as f:
-            f.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\nexit "${REGSVR_EXIT:-0}"\n'
-                    % self.regsvr_log)
+            # With REGSVR_UNREGISTER_MS an unregistration takes that long
+            # and records its end.
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\n'
+                    'if [ "$2" = -u ] && [ -n "$REGSVR_UNREGISTER_MS" ]; then\n'
+                    '  sleep $((REGSVR_UNREGISTER_MS / 1000)).$(printf %%03d'
+                    ' $((REGSVR_UNREGISTER_MS %% 1000)))\n'
+                    '  echo "unregistered" >> "%s"\nfi\n'
+                    'exit "${REGSVR_EXIT:-0}"\n' % (self.regsvr_log, self.regsvr_log))
         os.chmod(os.path.join(self.bin, "Regsvr32"), 0o755)
         self.regfile = os.path.join(sandbox, "registry.reg")
         self.env = dict(os.environ, PATH=self.bin + ":" + os.environ.get("PATH", ""),
                         TARVEX_REGISTRY=self.regfile, LC_ALL="C")
         self.env.pop("REGSVR_EXIT", None)
+        self.env.pop("REGSVR_UNREGISTER_MS", None)
         return "Tarvex"
 
     def set_registry(self, values):
@@ -142,6 +149,9 @@ class Posix:
 
     def fail_registration(self):
         self.env["REGSVR_EXIT"] = "3"
+
+    def slow_unregistration(self, ms):
+        self.env["REGSVR_UNREGISTER_MS"] = str(ms)
 
     def command(self, app, args):
         return [os.path.join(app, "Tarvex")] + args
@@ -207,6 +217,7 @@ class Windows:
         self.env["TARVEX_RECORD"] = self.native(self.record)
         self.env.pop("TARVEX_EXIT_CODE", None)
         self.env.pop("TARVEX_REGTEST_FAIL", None)
+        self.env.pop("TARVEX_REGTEST_UNREGISTER_MS", None)
         self.wine("reg", "delete", "HKLM\\SOFTWARE\\TarvexTest", "/f", self.own_view,
                   check=False)
         return "Tarvex.exe"
@@ -241,6 +252,9 @@ class Windows:
 
     def fail_registration(self):
         self.env["TARVEX_REGTEST_FAIL"] = "1"
+
+    def slow_unregistration(self, ms):
+        self.env["TARVEX_REGTEST_UNREGISTER_MS"] = str(ms)
 
     def command(self, app, args):
         return ["wine", os.path.join(app, "Tarvex.exe")] + args
@@ -449,6 +463,59 @@ def case_library_success(t):
     expect(t.registered(), t.registration_calls(target), "registrations")
 
 
+def case_unregistration_ends_before_the_copy(t):
+    """A slow unregistration has ended before the new library is copied and
+    registered: it cannot undo the registration."""
+    c = Case(t, "slowunreg")
+    t.library(os.path.join(c.app, "tool.dll"))
+    c.manifest([("Tool", {"FileName": "tool.dll", "FilePath": "Bin\\", "Duplix": "Y",
+                          "ExecuteFile": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    expect(c.run("1"), 0, "first run")
+    t.slow_unregistration(1500)
+    expect(c.run("2"), 0, "second run")
+    target = c.agent_n("Bin" + t.sep + "tool.dll")
+    if t.name == "posix":
+        expect(t.registered(), ["-s " + target, "-s -u " + target, "unregistered",
+                                "-s " + target], "registration tool calls")
+    else:
+        expect(t.registered(), ["registered"], "registered after the second run")
+
+
+def case_the_file_run_is_the_file_copied(t):
+    """A FileName with a folder: the copy keeps the last part, and that file is run."""
+    c = Case(t, "subfolder")
+    record = os.path.join(c.dir, "record.txt")
+    os.makedirs(os.path.join(c.app, "sub"))
+    t.program(os.path.join(c.app, "sub", "setup.exe"), record)
+    c.manifest([("Setup", {"FileName": "sub\\setup.exe", "FilePath": "Bin\\", "Duplix": "Y",
+                           "ExecuteFile": "Y", "Parameters": "/q"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    expect(c.run("1"), 0, "exit code")
+    expect(c.log()[3:5], [
+        "MSG : Successfully Copied File " + c.app_n("sub" + t.sep + "setup.exe") + " to " +
+        c.agent_n("Bin" + t.sep),
+        "MSG : Successfully Executed/Registered File " + c.agent_n("Bin" + t.sep + "setup.exe")],
+        "log")
+    assert "/q" in open(record).read(), "the copied program did not run"
+
+
+def case_quote_in_a_name(t):
+    """A name no command line can quote fails its entry before any copy (123)."""
+    c = Case(t, "quote")
+    if t.name == "posix":
+        c.write('app/a"b.dll', "x")
+    c.manifest([("Quote", {"FileName": 'a"b.dll', "Duplix": "Y", "ExecuteFile": "Y"})])
+    expect(c.run("1"), 1, "exit code")
+    expect(c.log()[3:4], ['ERR : Sub - subDuplix FileName - a"b.dll 123 The filename, '
+                          'directory name, or volume label syntax is incorrect'], "log")
+    expect(c.status()["Desc"], t.stored("Failed to Copy " + c.app_n('a"b.dll') + " to " +
+                                        c.agent_n("") + "; "), "Desc")
+    expect(os.listdir(c.agent), ["PMStatus"], "files deployed")
+    if t.name == "posix":
+        expect(t.registered(), [], "registration tool calls")
+
+
 def case_program_with_parameters(t):
     c = Case(t, "program")
     record = os.path.join(c.dir, "record.txt")
@@ -528,7 +595,12 @@ def case_pmstatus_missing_then_stale_file_reused(t):
     c = Case(t, "stale")
     c.manifest([("Off", {"FileName": "x", "Duplix": "N"})])
     os.rmdir(os.path.join(c.agent, "PMStatus"))
-    expect(c.run("1"), 0, "exit code")
+    # The agent learns nothing: exit 5, whatever the status.
+    c.manifest([("Gone", {"FileName": "gone.txt", "Duplix": "Y"})])
+    expect(c.run("0"), 5, "exit code, FAILED not handed over")
+    expect(c.status("app/Duplix.ini")["LastRunStatusCode"], "FAILED", "local status")
+    c.manifest([("Off", {"FileName": "x", "Duplix": "N"})])
+    expect(c.run("1"), 5, "exit code, SUCCESS not handed over")
     log = c.log()
     pid = t.short(c.app) + t.sep + "Duplix.ini"
     expect(log[-2], "MSG : Failed to Copy PID File " + pid + " to " + c.agent_n("PMStatus" + t.sep),
@@ -638,6 +710,40 @@ def case_checker_broken_package(t):
     expect(c.exists("app/Duplix.log") or c.exists("app/Duplix.ini"), False, "checker wrote")
 
 
+def case_checker_agrees_with_the_run(t):
+    """What the checker says of an entry is what a run then does with it:
+    (entry, package files, finding or None for no finding, exit code, target)."""
+    rows = [
+        ({"FileName": "a.txt", "FilePath": "Bin/", "Duplix": "Y"}, ["a.txt"],
+         "warning: FilePath 'Bin/' ends with '/'", 0, "agent/Bin/a.txt"),
+        ({"FileName": ".\\a.txt", "Duplix": "Y"}, ["a.txt"], None, 0, "agent/a.txt"),
+        ({"FileName": "Duplix.ini", "Duplix": "Y"}, [],
+         "error: FileName 'Duplix.ini' names one of Tarvex's own files", 0, "agent/Duplix.ini"),
+        ({"FileName": 'a"b.txt', "Duplix": "Y"}, [], "error: FileName 'a\"b.txt' holds '\"'",
+         1, None),
+        ({"FileName": "i.exe", "ExecuteFile": "Y"}, [],
+         "warning: ExecuteFile=Y without Duplix=Y on 'i.exe'", 1, None),
+    ]
+    if t.name == "posix":
+        rows.append(({"FileName": "n.exe", "Duplix": "Y", "ExecuteFile": "Y"}, ["n.exe"],
+                     "warning: program 'n.exe' has no execute permission", 1, "agent/n.exe"))
+    for entry, files, finding, code, target in rows:
+        c = Case(t, "agree")
+        for name in files:
+            c.write("app/" + name, "x")
+        c.manifest([("Entry", entry)])
+        os.makedirs(os.path.join(c.agent, "Bin"))
+        out = t.check([c.app_n()])[1]
+        found = [line for line in out if ": error: " in line or ": warning: " in line]
+        if finding is None:
+            expect(found, [], "findings for %r" % entry)
+        else:
+            assert any(finding in line for line in found), (entry, out)
+        expect(c.run("1"), code, "exit code for %r" % entry)
+        if target:
+            assert c.exists(target), (entry, target, c.log())
+
+
 def lock_case(t, name, programs):
     """A folder with programs that record to record.txt, one section each."""
     c = Case(t, name)
@@ -712,6 +818,111 @@ def case_killed_runs_and_programs_left_running_block_nothing(t):
     expect(a.run("4"), 0, "exit code after the killed run")
     assert time.time() - start < 30, "waited for the killed run's program"
     expect(a.log(), head(a, "4") + tail(a), "log")
+
+
+def case_output_pipe_ends_with_the_run(t):
+    """A program that leaves a process running holds nothing of Tarvex's
+    output: a pipe on it reaches its end when Tarvex exits."""
+    c = Case(t, "pipe")
+    pid_file = os.path.join(c.dir, "left.pid")
+    c.write("app/leave.exe", "#!/bin/sh\nsleep 60 &\necho $! > %s\necho started\n" % pid_file)
+    os.chmod(os.path.join(c.app, "leave.exe"), 0o755)
+    c.manifest([("Leave", {"FileName": "leave.exe", "Duplix": "Y", "ExecuteFile": "Y"})])
+    p = subprocess.Popen(t.command(c.app, ["1"]), env=t.env, cwd=c.dir, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        out, err = p.communicate(timeout=20)
+        expect((p.returncode, out, err), (0, b"", b""), "exit code and output")
+    finally:
+        p.kill()
+        with open(pid_file) as f:
+            os.kill(int(f.read()), 9)
+
+
+def case_fifos_never_block(t):
+    """A FIFO as the status file or as the registry file is an error at once."""
+    c = Case(t, "fifo")
+    c.manifest([("Off", {"FileName": "x", "Duplix": "N"})])
+    os.mkfifo(os.path.join(c.app, "Duplix.ini"))
+    expect(c.run("1"), 5, "exit code, status file a FIFO")
+    assert "ERR : Failed to Write Status SUCCESS to " + c.app_n("Duplix.ini") in c.log(), c.log()
+    os.remove(t.regfile)
+    os.mkfifo(t.regfile)
+    expect(c.run("1"), 1, "exit code, registry a FIFO")
+    expect(c.log()[2], "ERR : Unable to open VELMOR registry entries for Results folder. "
+           "RetVal - 5", "log")
+
+
+case_output_pipe_ends_with_the_run.only = "posix"
+case_fifos_never_block.only = "posix"
+
+
+def case_a_user_who_cannot_write_the_folder_cannot_hold_a_run(t):
+    """nobody, who may read the application folder but not write it, holds
+    a lock on the folder and tries to open the lock file: the run goes on at once."""
+    c = Case(t, "nobody")
+    c.manifest([("Off", {"FileName": "x", "Duplix": "N"})])
+    expect(c.run("1"), 0, "first run")
+    for folder in (c.dir, c.app):
+        os.chmod(folder, 0o755)
+    as_nobody = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+    lock = os.path.join(c.app, ".Tarvex.lock")
+    opened = subprocess.run(as_nobody + ["sh", "-c", "exec 3<'%s'" % lock],
+                            capture_output=True, timeout=30)
+    assert opened.returncode != 0, "nobody opened the lock file"
+    holder = subprocess.Popen(as_nobody + ["flock", "-x", c.app, "sleep", "60"],
+                              stdin=subprocess.DEVNULL)
+    try:
+        time.sleep(0.5)
+        start = time.time()
+        expect(c.run("2"), 0, "run while nobody holds the folder")
+        assert time.time() - start < 20, "the run waited for nobody"
+    finally:
+        holder.kill()
+        holder.wait()
+
+
+def case_program_at_the_root_runs(t):
+    """A program whose folder is the root (here of a chroot) takes its lock
+    and deploys."""
+    c = Case(t, "root")
+    root = os.path.join(c.dir, "root")
+    for lib in subprocess.run(["ldd", t.exe], capture_output=True, text=True).stdout.split():
+        if lib.startswith("/") and os.path.exists(lib):
+            os.makedirs(root + os.path.dirname(lib), exist_ok=True)
+            shutil.copy(lib, root + lib)
+    shutil.copy(t.exe, os.path.join(root, "Tarvex"))
+    # No procfs in the chroot: the link a kernel would show stands in.
+    os.makedirs(os.path.join(root, "proc/self"))
+    os.symlink("/Tarvex", os.path.join(root, "proc/self/exe"))
+    os.makedirs(os.path.join(root, "agent/PMStatus"))
+    with open(os.path.join(root, "a.txt"), "w") as f:
+        f.write("a")
+    with open(os.path.join(root, "Tarvex.INI"), "w") as f:
+        f.write("[A]\r\nFileName=a.txt\r\nDuplix=Y\r\n")
+    with open(os.path.join(root, "registry.reg"), "w") as f:
+        f.write('REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMOR]\r\n'
+                '"InstallationPath"="/agent/"\r\n"REGID"="REG-42"\r\n')
+    env = {"TARVEX_REGISTRY": "/registry.reg", "LC_ALL": "C"}
+    if "ASAN_OPTIONS" in t.env:
+        # A sanitizer build reads its options from /proc/self/environ, and
+        # its leak check needs the real /proc: off in the chroot.
+        env["ASAN_OPTIONS"] = t.env["ASAN_OPTIONS"] + ":detect_leaks=0"
+        with open(os.path.join(root, "proc/self/environ"), "wb") as f:
+            f.write(b"".join(("%s=%s" % kv).encode() + b"\0" for kv in env.items()))
+    p = subprocess.run([shutil.which("chroot") or "/usr/sbin/chroot", root, "/Tarvex", "1"],
+                       capture_output=True, timeout=60, env=env)
+    expect(p.returncode, 0, "exit code")
+    with open(os.path.join(root, "Duplix.log"), "rb") as f:
+        lines = crlf_lines(f.read())
+    expect(lines[3:6], ["MSG : Successfully Copied File /a.txt to /agent/",
+                        "MSG : Successfully Copied PID File /Duplix.ini to /agent/PMStatus/",
+                        "MSG : Successfully Deleted PID File /Duplix.ini"], "log")
+    assert os.path.exists(os.path.join(root, "agent/a.txt"))
+
+
+case_a_user_who_cannot_write_the_folder_cannot_hold_a_run.only = "posix"
+case_program_at_the_root_runs.only = "posix"
 
 
 def case_registry_view_of_a_32_bit_program(t):
@@ -938,7 +1149,7 @@ def case_pmstatus_is_the_application_folder(t):
             shutil.move(os.path.join(c.app, exe), os.path.join(pm, exe))
             c.app = pm
         c.write(os.path.join(c.app, "Tarvex.INI"), "[Off]\r\nFileName=x\r\nDuplix=N\r\n")
-        expect(c.run("77"), 0, "exit code")
+        expect(c.run("77"), 5, "exit code")
         log = c.log()
         assert log[-3].startswith("ERR : Function - fncDuplix. Source Path - ") and \
             log[-3].endswith(" 5 Permission denied"), log
@@ -947,10 +1158,48 @@ def case_pmstatus_is_the_application_folder(t):
         expect((s["PID"], s["LastRunStatusCode"]), ("77", "SUCCESS"), "status file kept")
 
 
+def pe_resource(data, wanted_type, wanted_id):
+    """The bytes of a resource (its first language) in a PE file, or None."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<HxxxxxxxxxxxxH", data, pe + 6)
+    optional = pe + 24
+    directories = optional + (112 if struct.unpack_from("<H", data, optional)[0] == 0x20B else 96)
+    root_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", data, table + 40 * i + 8)
+            if address <= rva < address + size:
+                return rva - address + raw
+        raise AssertionError("RVA %#x in no section" % rva)
+
+    root = offset(root_rva)
+
+    def entry(directory, wanted):
+        named, ids = struct.unpack_from("<HH", data, directory + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, directory + 16 + 8 * i)
+            if wanted is None or name == wanted:
+                return target
+        return None
+
+    at = root
+    for wanted in (wanted_type, wanted_id, None):
+        target = entry(at, wanted)
+        if target is None:
+            return None
+        at = root + (target & 0x7FFFFFFF)
+    rva, size = struct.unpack_from("<II", data, at)
+    return data[offset(rva):offset(rva) + size]
+
+
 def case_program_file(t):
     """The programs shipped, also when a test build of other code is run:
     Tarvex.exe a 32-bit GUI program, TarvexCheck.exe a 32-bit console
-    program, both carrying version 5.00."""
+    program, both carrying version 5.00 and an application manifest that
+    turns UAC virtualization off (asInvoker) and names the systems up to
+    Windows 10 and 11."""
     for name, subsystem in (("Tarvex.exe", 2), ("TarvexCheck.exe", 3)):
         with open(os.path.join(ROOT, "build/windows", name), "rb") as f:
             data = f.read()
@@ -970,6 +1219,16 @@ def case_program_file(t):
             at += len(key)
             at += (4 - at % 4) % 4  # the value is aligned on 32 bits
             expect(data[at:at + 10].decode("utf-16-le"), "5.00\0", name + " " + field)
+        manifest = pe_resource(data, 24, 1)
+        assert manifest, name + ": no manifest resource (type 24, id 1)"
+        text = manifest.decode("utf-8")
+        assert re.search(r'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', text), \
+            text
+        for system, guid in (("7", "35138b9a-5d96-4fbd-8e2d-a2440225f93a"),
+                             ("8", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38"),
+                             ("8.1", "1f676c76-80e1-4239-95bb-83d0f6d0da78"),
+                             ("10/11", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a")):
+            assert '<supportedOS Id="{%s}"/>' % guid in text, name + ": Windows " + system
 
 
 case_program_file.only = "windows"

@@ -1,11 +1,15 @@
 // A self-registering library for the registration tests: registering it
 // sets HKLM\SOFTWARE\TarvexTest "Registered" = "1", unregistering removes
 // that value (and the key, once it holds nothing else). With the variable
-// TARVEX_REGTEST_FAIL set, registering fails.
+// TARVEX_REGTEST_FAIL set, registering fails; TARVEX_REGTEST_UNREGISTER_MS
+// makes unregistering wait that long before it removes the value, as a
+// tool that holds the library loaded would.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -30,6 +34,9 @@ extern "C" HRESULT __stdcall DllRegisterServer() {
 }
 
 extern "C" HRESULT __stdcall DllUnregisterServer() {
+  char chrWait[16];
+  DWORD lngWait = GetEnvironmentVariableA("TARVEX_REGTEST_UNREGISTER_MS", chrWait, sizeof chrWait);
+  if (lngWait > 0 && lngWait < sizeof chrWait) Sleep(strtoul(chrWait, nullptr, 10));
   HKEY objKey = nullptr;
   LONG lngCode = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE | KEY_QUERY_VALUE,
                                &objKey);

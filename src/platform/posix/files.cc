@@ -91,6 +91,15 @@ bool fncFileExists(const std::string& strPath) {
   return stat(strPath.c_str(), &objStat) == 0 && !S_ISDIR(objStat.st_mode);
 }
 
+uint32_t fncFileTraits(const std::string& strPath) {
+  struct stat objStat;
+  if (stat(strPath.c_str(), &objStat) != 0) return 0;
+  uint32_t lngTraits = 0;
+  if ((objStat.st_mode & S_IWUSR) == 0) lngTraits |= kTraitReadOnly;
+  if ((objStat.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) lngTraits |= kTraitNotRunnable;
+  return lngTraits;
+}
+
 std::string fncStoredName(const std::string& strPath) {
   size_t lngSlash = strPath.rfind('/');
   return lngSlash == std::string::npos ? strPath : strPath.substr(lngSlash + 1);

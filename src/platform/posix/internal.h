@@ -50,6 +50,7 @@ bool fncWriteAll(int intFile, const char* pData, size_t lngLength);
 std::string fncShortPathName(const std::string& strPath);
 bool fncSetAttributesNormal(const std::string& strPath);
 bool fncFileExists(const std::string& strPath);
+uint32_t fncFileTraits(const std::string& strPath);
 std::string fncStoredName(const std::string& strPath);
 void subDeleteFile(const std::string& strPath);
 int32_t fncQueryFile(const std::string& strPath, FileInfo* pInfo);
@@ -75,6 +76,13 @@ std::string fncReadFileBytes(const std::string& strPath);
 // Replaces a file's whole content in one step: a temporary file beside it,
 // then rename. Raises Error on failure and leaves no temporary behind.
 void subReplaceFileContent(const std::string& strPath, const std::string& strContent);
+
+// ---- run_lock.cc
+// The lock file of an application folder, beside the program.
+const char kRunLockName[] = ".Tarvex.lock";
+std::string fncRunLockPath(const std::string& strFolder);
+// The platform table's run lock (see platform.h).
+bool fncLockAppFolder(uint32_t lngMilliseconds);
 
 // ---- text.cc
 // ASCII case folding, as profile and registry names compare.

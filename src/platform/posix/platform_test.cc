@@ -15,6 +15,7 @@
 #include "gtest/gtest.h"
 #include "deploy/deploy.h"
 #include "platform/platform.h"
+#include "platform/posix/internal.h"
 #include "testing/test_platform.h"
 
 // The copy's buffers are arrays; a test can make their allocation fail.
@@ -126,13 +127,17 @@ TEST_F(PosixCopy, ACopyOutOfMemoryLeavesNoTemporaryAndNoOpenFile) {
   EXPECT_EQ(intOpen, Count("/proc/self/fd", ""));
 }
 
-// The lock is on the application folder (here the test program's): another
-// open description of that folder stands for another run.
+// The lock is a record lock on the lock file of the application folder
+// (here the test program's): another open description of that file stands
+// for another run.
 TEST(PosixRunLock, WaitsOutAHolderAndIsTakenWhenItLetsGo) {
-  const std::string strFolder = NativePlatform().fncAppFolder();
-  int intOther = open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::string strFile = posix::fncRunLockPath(NativePlatform().fncAppFolder());
+  struct flock objLock = {};
+  objLock.l_type = F_WRLCK;
+  objLock.l_whence = SEEK_SET;
+  int intOther = open(strFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_GE(intOther, 0);
-  ASSERT_EQ(flock(intOther, LOCK_EX | LOCK_NB), 0);
+  ASSERT_EQ(fcntl(intOther, F_OFD_SETLK, &objLock), 0);
   auto objStart = std::chrono::steady_clock::now();
   EXPECT_FALSE(NativePlatform().fncLockAppFolder(100));
   EXPECT_GE(std::chrono::steady_clock::now() - objStart, std::chrono::milliseconds(90));
@@ -145,9 +150,14 @@ TEST(PosixRunLock, WaitsOutAHolderAndIsTakenWhenItLetsGo) {
   objRelease.join();
   EXPECT_TRUE(NativePlatform().fncLockAppFolder(0));  // held already
 
-  int intLater = open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  EXPECT_NE(flock(intLater, LOCK_EX | LOCK_NB), 0);
+  int intLater = open(strFile.c_str(), O_RDWR | O_CLOEXEC);
+  EXPECT_NE(fcntl(intLater, F_OFD_SETLK, &objLock), 0);
   close(intLater);
+  // No other user may open the file, so none can hold it.
+  struct stat objStat;
+  ASSERT_EQ(stat(strFile.c_str(), &objStat), 0);
+  EXPECT_EQ(objStat.st_mode & 0777, 0600u);
+  EXPECT_EQ(posix::fncRunLockPath(""), "/.Tarvex.lock");  // a program at the root
 }
 
 }  // namespace

@@ -120,6 +120,11 @@ uint32_t fncStartProcess(const std::string& strCommandLine) {
   posix_spawn_file_actions_t objActions;
   posix_spawn_file_actions_init(&objActions);
   posix_spawn_file_actions_addopen(&objActions, 0, "/dev/null", O_RDONLY, 0);
+  // Nothing of Tarvex's own standard streams: a program that leaves a
+  // process running would otherwise keep open the pipe of whoever reads
+  // Tarvex's output, long after the run has ended.
+  posix_spawn_file_actions_addopen(&objActions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&objActions, 2, "/dev/null", O_WRONLY, 0);
   pid_t lngPid = 0;
   int intResult = posix_spawnp(&lngPid, objArgv[0], &objActions, nullptr, objArgv.data(), environ);
   posix_spawn_file_actions_destroy(&objActions);

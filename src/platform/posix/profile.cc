@@ -244,8 +244,10 @@ FileId fncFileId(const struct stat& objStat) {
 }
 
 // The whole file; a folder or anything else that is no regular file fails.
+// Opening does not wait: a FIFO at the name would wait for a writer for
+// ever, with the run lock held.
 ReadResult fncReadFile(const std::string& strPath, std::string& strData, FileId& objId) {
-  int intFile = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+  int intFile = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (intFile < 0) return errno == ENOENT || errno == ENOTDIR ? kReadMissing : kReadFailed;
   struct stat objStat;
   if (fstat(intFile, &objStat) != 0 || !S_ISREG(objStat.st_mode)) {

@@ -279,9 +279,10 @@ KeyMap fncParseRegistry(const std::string& strText) {
   return objKeys;
 }
 
-// The whole file, or a system code.
+// The whole file, or a system code; anything but a regular file cannot be
+// read (5). Opening does not wait, as it would for ever at a FIFO.
 int32_t fncReadRegistry(const std::string& strPath, std::string& strData) {
-  int intFile = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+  int intFile = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (intFile < 0) return errno == ENOENT || errno == ENOTDIR ? kCodeNotFound : kCodeAccessDenied;
   struct stat objStat;
   if (fstat(intFile, &objStat) != 0 || !S_ISREG(objStat.st_mode)) {

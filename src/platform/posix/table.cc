@@ -64,6 +64,7 @@ Platform fncMakeNative() {
   objTable.subCloseProcess = subCloseProcess;
   objTable.subReapProcesses = subReapProcesses;
   objTable.fncReadFileBytes = fncReadFileBytes;
+  objTable.fncFileTraits = fncFileTraits;
   objTable.fncLockAppFolder = fncLockAppFolder;
   return objTable;
 }

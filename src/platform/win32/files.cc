@@ -55,6 +55,14 @@ bool fncFileExists(const std::string& strPath) {
   return lngAttributes != INVALID_FILE_ATTRIBUTES && !(lngAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Windows has no execute permission: only the read-only attribute hinders.
+uint32_t fncFileTraits(const std::string& strPath) {
+  DWORD lngAttributes = GetFileAttributesA(strPath.c_str());
+  return lngAttributes != INVALID_FILE_ATTRIBUTES && (lngAttributes & FILE_ATTRIBUTE_READONLY)
+             ? kTraitReadOnly
+             : 0u;
+}
+
 std::string fncStoredName(const std::string& strPath) {
   char chrBuffer[MAX_PATH * 4] = {};
   DWORD lngLength = GetLongPathNameA(strPath.c_str(), chrBuffer, sizeof chrBuffer);

@@ -68,14 +68,18 @@ void subCloseProcess(ProcHandle objProcess);
 void subReapProcesses();
 
 // ---- run_lock.cc
-// The name of the run lock of an application folder.
+// The name of the run lock of an application folder: the same for every
+// spelling of the folder.
 std::string fncRunLockName(const std::string& strFolder);
+// The security of the run lock, in the system's descriptor language (SDDL).
+std::string fncRunLockSecurity();
 bool fncLockAppFolder(uint32_t lngMilliseconds);
 
 // ---- files.cc
 std::string fncShortPathName(const std::string& strPath);
 bool fncSetAttributesNormal(const std::string& strPath);
 bool fncFileExists(const std::string& strPath);
+uint32_t fncFileTraits(const std::string& strPath);
 std::string fncStoredName(const std::string& strPath);
 void subDeleteFile(const std::string& strPath);
 int32_t fncQueryFile(const std::string& strPath, FileInfo* pInfo);

@@ -57,6 +57,7 @@ const Platform& NativePlatform() {
       .subCloseProcess = win32::subCloseProcess,
       .subReapProcesses = win32::subReapProcesses,
       .fncReadFileBytes = win32::fncReadFileBytes,
+      .fncFileTraits = win32::fncFileTraits,
       .fncLockAppFolder = win32::fncLockAppFolder,
   };
   return objNative;
