@@ -887,6 +887,7 @@ def case_program_at_the_root_runs(t):
     and deploys."""
     c = Case(t, "root")
     root = os.path.join(c.dir, "root")
+    os.makedirs(root)
     for lib in subprocess.run(["ldd", t.exe], capture_output=True, text=True).stdout.split():
         if lib.startswith("/") and os.path.exists(lib):
             os.makedirs(root + os.path.dirname(lib), exist_ok=True)

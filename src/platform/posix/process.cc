@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/auxv.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -12,6 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <memory>
 #include <map>
 
 #include "platform/posix/internal.h"
@@ -36,17 +39,33 @@ namespace posix {
 
 std::string fncCommandLineTail() { return g_strArguments; }
 
-std::string fncAppFolder() {
+namespace {
+
+// Without /proc (a bare chroot), the path the program was started by, which
+// the kernel hands over (AT_EXECFN), resolved against the folder it was
+// started from; realpath needs no /proc.
+std::string fncExecutablePath() {
   std::string strBuffer(4096, '\0');
   for (;;) {
     ssize_t lngLength = readlink("/proc/self/exe", &strBuffer[0], strBuffer.size());
-    if (lngLength < 0) return ".";
+    if (lngLength < 0) break;
     if (static_cast<size_t>(lngLength) < strBuffer.size()) {
       strBuffer.resize(static_cast<size_t>(lngLength));
-      break;
+      return strBuffer;
     }
     strBuffer.resize(strBuffer.size() * 2);
   }
+  const char* strStarted = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  if (strStarted == nullptr) return "";
+  std::unique_ptr<char, decltype(&free)> strResolved(realpath(strStarted, nullptr), &free);
+  return strResolved ? std::string(strResolved.get()) : std::string();
+}
+
+}  // namespace
+
+std::string fncAppFolder() {
+  std::string strBuffer = fncExecutablePath();
+  if (strBuffer.empty()) return ".";
   size_t lngSlash = strBuffer.rfind('/');
   if (lngSlash == std::string::npos) return ".";
   return strBuffer.substr(0, lngSlash);  // "" at the root: "/Duplix.log"
