@@ -10,6 +10,7 @@
 #ifndef TARVEX_PLATFORM_PLATFORM_H_
 #define TARVEX_PLATFORM_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,6 +56,7 @@ struct LocalTime {
 typedef void* TextFile;  // an open run log
 typedef void* RegKey;    // an open registry key
 typedef void* ProcHandle;
+typedef void* Hasher;      // a SHA-256 computation under way
 
 // Registry value types, as the registry stores them.
 enum : uint32_t { kRegSz = 1, kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4 };
@@ -153,6 +155,12 @@ struct Platform {
   // Error when the lock cannot be made. The system lets go of it when the
   // process ends, however it ends; no started process inherits it.
   bool (*fncLockAppFolder)(uint32_t lngMilliseconds);
+
+  // ---- SHA-256 (package seals). All raise Error on failure.
+  Hasher (*fncHashBegin)();
+  void (*subHashAdd)(Hasher objHash, const char* pData, size_t lngLength);
+  std::string (*fncHashEnd)(Hasher objHash);   // 64 lowercase hex digits; frees the state
+  std::string (*fncHashFile)(const std::string& strPath);  // a whole file, streamed in blocks
 };
 
 // The table in use.

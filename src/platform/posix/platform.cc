@@ -25,6 +25,7 @@
 #include <memory>
 #include <set>
 
+#include "platform/hash.h"
 #include "platform/posix/internal.h"
 
 extern char** environ;
@@ -720,6 +721,10 @@ Platform fncMakeNative() {
   objTable.fncListFiles = fncListFiles;
   objTable.fncReadFileBytes = fncReadFileBytes;
   objTable.fncLockAppFolder = fncLockAppFolder;
+  objTable.fncHashBegin = hash::fncHashBegin;
+  objTable.subHashAdd = hash::subHashAdd;
+  objTable.fncHashEnd = hash::fncHashEnd;
+  objTable.fncHashFile = hash::fncHashFile;
   return objTable;
 }
 

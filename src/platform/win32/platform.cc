@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/hash.h"
 #include "platform/platform.h"
 
 namespace tarvex {
@@ -778,6 +779,10 @@ const Platform& NativePlatform() {
       .fncListFiles = fncListFiles,
       .fncReadFileBytes = fncReadFileBytes,
       .fncLockAppFolder = fncLockAppFolder,
+      .fncHashBegin = hash::fncHashBegin,
+      .subHashAdd = hash::subHashAdd,
+      .fncHashEnd = hash::fncHashEnd,
+      .fncHashFile = hash::fncHashFile,
   };
   return objNative;
 }
