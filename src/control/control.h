@@ -2,6 +2,7 @@
 #ifndef TARVEX_CONTROL_CONTROL_H_
 #define TARVEX_CONTROL_CONTROL_H_
 
+#include <map>
 #include <string>
 
 #include "platform/platform.h"
@@ -19,6 +20,9 @@ struct RunState {
   // The status file holds this run's PID and, once written, its final
   // status; only such a file is handed over.
   bool blnStatusWritten = false;
+  // The package seal's digests, by fncSealKey of each name; empty for an
+  // unsealed package.
+  std::map<std::string, std::string> objSealDigests;
   TextFile objLog = nullptr;
 };
 

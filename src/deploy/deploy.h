@@ -13,7 +13,13 @@ const uint32_t kRetryPauseMs = 10000;
 const uint32_t kProcessWaitMs = 600000;
 const uint32_t kProcessAccess = 0x1F0FFF;
 
-bool fncDuplix(const std::string& strSource, const std::string& strDestination);
+// strSha256: the digest the copied bytes must have (from the package's
+// seal); empty for an unsealed package.
+bool fncDuplix(const std::string& strSource, const std::string& strDestination,
+               const std::string& strSha256 = std::string());
+// The digest that the package's seal gives a file of the application folder
+// (deploy/seal.cc); empty when the package is unsealed.
+std::string fncSealedDigest(const std::string& strFileName);
 bool fncDeleteFile(const std::string& strPath);
 
 void subDuplix(const std::string& strFileName, const std::string& strFilePath, bool blnCopy,

@@ -4,7 +4,8 @@
 
 namespace tarvex {
 
-bool fncDuplix(const std::string& strSource, const std::string& strDestination) {
+bool fncDuplix(const std::string& strSource, const std::string& strDestination,
+               const std::string& /*strSha256*/) {
   std::string strFrom = strSource;
   std::string strTo = strDestination;
   try {
