@@ -18,7 +18,8 @@ namespace {
 
 const char* const kKnownKeys[] = {"FileName", "FilePath", "Duplix", "ExecuteFile", "Parameters"};
 // Files a run reads or writes beside the program: never something to deploy.
-const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX.INI", "DUPLIX.LOG", "DUPLIX.INI"};
+const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX.INI", "DUPLIX.LOG", "DUPLIX.INI",
+                                 "TARVEX.SHA256"};
 // The programs themselves, which a package folder may hold as well.
 const char* const kPrograms[] = {"TARVEX", "TARVEXCHECK.EXE", "TARVEX-CHECK"};
 
@@ -39,7 +40,7 @@ struct Context {
 };
 
 void subFind(Context& objCheck, long lngLine, bool blnError, const std::string& strText) {
-  objCheck.objReport.objFindings.push_back(Finding{lngLine, blnError, strText});
+  objCheck.objReport.objFindings.push_back(Finding{lngLine, blnError, strText, ""});
 }
 
 // A name or value in quotes; a long one (a binary file's "key") cut short.
@@ -245,6 +246,7 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
             std::string(blnCopy ? "Duplix" : "ExecuteFile") +
                 "=Y without a FileName: a run fails this entry");
   if (blnCopy && blnNameUsable) {
+    objCheck.objReport.objCopySources.emplace_back(strFileName, lngName);
     const std::string strSource = fncJoinPath(objCheck.strFolder, strFileName);
     if (!Os().fncFileExists(strSource))
       subFind(objCheck, lngName, true,
