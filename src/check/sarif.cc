@@ -129,18 +129,18 @@ std::string fncJson(const std::string& strText) {
   return strOut + "\"";
 }
 
-// A path as a URI reference: '/' for separators, and what a URI may not
-// hold percent-encoded; a path with a drive letter becomes a file URI.
+// A path as a URI: '/' for separators, and what a URI may not hold
+// percent-encoded. A relative path stays a relative reference (CI systems
+// resolve it against their checkout); an absolute one becomes a file URI.
 std::string fncUri(const std::string& strPath) {
   std::string strOut;
-  if (strPath.size() >= 2 && strPath[1] == ':') strOut = "file:///";
   for (size_t i = 0; i < strPath.size(); ++i) {
     const unsigned char chr = static_cast<unsigned char>(strPath[i]);
     if (chr == '\\') {
       strOut += '/';
     } else if ((chr >= 'A' && chr <= 'Z') || (chr >= 'a' && chr <= 'z') ||
                (chr >= '0' && chr <= '9') || std::strchr("-._~/", chr) != nullptr ||
-               (chr == ':' && i == 1 && !strOut.empty())) {
+               (chr == ':' && i == 1)) {
       strOut += static_cast<char>(chr);
     } else {
       char strEscape[4];
@@ -148,6 +148,9 @@ std::string fncUri(const std::string& strPath) {
       strOut += strEscape;
     }
   }
+  if (strOut.size() >= 2 && strOut[1] == ':') return "file:///" + strOut;  // C:/...
+  if (strOut.compare(0, 2, "//") == 0) return "file:" + strOut;            // //server/share
+  if (!strOut.empty() && strOut[0] == '/') return "file://" + strOut;
   return strOut;
 }
 
