@@ -63,7 +63,7 @@ def deployed_nothing(c):
     expect(c.t.registered(), [], "registrations")
     expect(c.exists("record.txt"), False, "program run")
     status = c.status()
-    expect((status["LastRunStatusCode"], status["Desc"]), ("FAILED", "Package Seal Broken; "),
+    expect((status["LastRunStatusCode"], status["Desc"]), ("FAILED", c.t.stored("Package Seal Broken; ")),
            "status")
 
 
