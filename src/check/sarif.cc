@@ -37,6 +37,7 @@ const Rule kRules[] = {
     {"missing-manifest", "The package has no manifest", "no Tarvex.INI in the package folder", "", ""},
     {"unreadable-manifest", "The manifest cannot be read", "Tarvex.INI cannot be read:", "", ""},
     {"case-only", "A file is stored under another case", "", "", ": a run on POSIX would not find it"},
+    {"seal-case-only", "The seal is stored under another case", "the seal is stored as '", "", "and deploy unsealed"},
     {"no-sections", "The manifest has no sections", "no sections:", "", ""},
     {"unreadable-value", "A value of an entry cannot be read", "a value of [", "", "cannot be read: a run fails this entry"},
     {"repeated-section", "A section name repeats an earlier one", "section [", "", "and never reads this one"},

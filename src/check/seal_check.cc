@@ -7,6 +7,7 @@
 
 #include "check/check.h"
 #include "control/control.h"
+#include "deploy/deploy.h"
 #include "deploy/seal.h"
 
 namespace tarvex {
@@ -36,7 +37,17 @@ void subOrderAndCount(CheckReport& objReport) {
 
 void subCheckSeal(const std::string& strFolder, CheckReport& objReport) {
   const std::string strSealPath = fncJoinPath(strFolder, kSealName);
-  if (!Os().fncFileExists(strSealPath)) return;
+  if (!Os().fncFileExists(strSealPath)) {
+    // Only POSIX gets here with a seal in another case, which its runs take
+    // for no seal at all.
+    for (const std::string& strFile : Os().fncListFiles(strFolder))
+      if (fncUpperCase(strFile) == fncUpperCase(kSealName))
+        objReport.objFindings.push_back(
+            Finding{0, true, "the seal is stored as '" + strFile +
+                             "': a run on POSIX would not find it, and deploy unsealed", ""});
+    subOrderAndCount(objReport);
+    return;
+  }
   Seal objSeal;
   try {
     objSeal = fncParseSeal(Os().fncReadFileBytes(strSealPath));

@@ -178,6 +178,9 @@ def case_hand_written_seal(t):
         os.rename(os.path.join(c.app, name), os.path.join(c.app, "tarvex.sha256"))
         expect(c.run("4711"), 0, "exit code, unsealed")
         expect(c.log()[3].startswith("MSG : Successfully Copied File"), True, "unsealed run")
+        expect(t.check([c.app_n()])[1][-2:], [
+            c.app_n("Tarvex.INI") + ":0: error: the seal is stored as 'tarvex.sha256': a run on "
+            "POSIX would not find it, and deploy unsealed", "1 error, 0 warnings"], "checker")
 
 
 def validate(c, document):
