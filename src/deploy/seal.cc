@@ -11,9 +11,13 @@ bool fncIsHex(char chr) {
   return (chr >= '0' && chr <= '9') || (chr >= 'a' && chr <= 'f') || (chr >= 'A' && chr <= 'F');
 }
 
-// A name a seal may give: a file inside the application folder.
+// A name a seal may give: a file inside the application folder, without
+// control characters (a CR left of a CR CR LF line end among them), so that
+// every name a seal holds can be written back as it was read.
 bool fncIsInside(const std::string& strName) {
-  if (strName.empty() || strName.find('\0') != std::string::npos) return false;
+  if (strName.empty()) return false;
+  for (char chr : strName)
+    if (static_cast<unsigned char>(chr) < 0x20) return false;
   if (strName[0] == '/' || strName[0] == '\\' || (strName.size() >= 2 && strName[1] == ':'))
     return false;
   size_t lngStart = 0;

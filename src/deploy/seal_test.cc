@@ -80,7 +80,8 @@ TEST(Seal, ReadsSealLines) {
       {kHex + "  /etc/passwd\n" + kHex + "  C:\\x.dll\n" + kHex + "  ..\\x.dll\n" + kHex +
            "  a/../b\n" + kHex + "  a//b\n" + kHex + "  \\x\n" + kHex + "  ok/b.dll\n",
        {"ok/b.dll"}, {1, 2, 3, 4, 5, 6}},
-      {kHex + "  a" + std::string(1, '\0') + "b\n", {}, {1}},
+      {kHex + "  a" + std::string(1, '\0') + "b\n" + kHex + "  c\r\r\n" + kHex + "  d\te\n",
+       {}, {1, 2, 3}},
   };
   for (const auto& objCase : kCases) {
     SCOPED_TRACE(objCase.strText);
