@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
+#include <memory>
 
 #include "platform/hash.h"
 #include "platform/posix/internal.h"
@@ -71,13 +71,18 @@ std::string fncHashFile(const std::string& strPath) {
   Hasher objHash = nullptr;
   try {
     objHash = fncHashBegin();
-    std::vector<char> objBlock(kBlockSize);
+    // A small file gets a small buffer, left uninitialised: a package is
+    // mostly small files, and clearing a whole block for each cost more
+    // than hashing it.
+    const size_t lngBlock =
+        static_cast<size_t>(objStat.st_size) < kBlockSize ? objStat.st_size + 1 : kBlockSize;
+    std::unique_ptr<char[]> objBlock(new char[lngBlock]);
     for (;;) {
-      ssize_t lngRead = read(intFile, objBlock.data(), objBlock.size());
+      ssize_t lngRead = read(intFile, objBlock.get(), lngBlock);
       if (lngRead < 0 && errno == EINTR) continue;
       if (lngRead < 0) throw posix::fncErrnoError(errno);
       if (lngRead == 0) break;
-      subHashAdd(objHash, objBlock.data(), static_cast<size_t>(lngRead));
+      subHashAdd(objHash, objBlock.get(), static_cast<size_t>(lngRead));
     }
   } catch (...) {
     if (objHash != nullptr) EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(objHash));

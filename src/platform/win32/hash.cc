@@ -9,7 +9,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-#include <vector>
+#include <memory>
 
 #include "platform/hash.h"
 
@@ -79,15 +79,21 @@ std::string fncHashFile(const std::string& strPath) {
   Hasher objHash = nullptr;
   try {
     objHash = fncHashBegin();
-    std::vector<char> objBlock(kBlockSize);
+    // A small file gets a small buffer, left uninitialised: a package is
+    // mostly small files.
+    LARGE_INTEGER objSize;
+    DWORD lngBlock = kBlockSize;
+    if (GetFileSizeEx(objFile, &objSize) && objSize.QuadPart < kBlockSize)
+      lngBlock = static_cast<DWORD>(objSize.QuadPart) + 1;
+    std::unique_ptr<char[]> objBlock(new char[lngBlock]);
     for (;;) {
       DWORD lngRead = 0;
-      if (!ReadFile(objFile, objBlock.data(), kBlockSize, &lngRead, nullptr)) {
+      if (!ReadFile(objFile, objBlock.get(), lngBlock, &lngRead, nullptr)) {
         const int32_t lngCode = static_cast<int32_t>(GetLastError());
         subRaise(lngCode, fncErrorText(lngCode));
       }
       if (lngRead == 0) break;
-      subHashAdd(objHash, objBlock.data(), lngRead);
+      subHashAdd(objHash, objBlock.get(), lngRead);
     }
   } catch (...) {
     if (objHash != nullptr) BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(objHash));
