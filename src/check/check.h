@@ -10,6 +10,7 @@
 #define TARVEX_CHECK_CHECK_H_
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvex {
@@ -39,6 +40,7 @@ struct Finding {
   long lngLine;  // 0 when no line applies
   bool blnError;
   std::string strText;
+  std::string strFile;  // the package file the line is of; "" for the manifest
   bool blnNote = false;  // information only: neither an error nor a warning
 };
 
@@ -47,6 +49,8 @@ struct CheckReport {
   std::vector<Finding> objFindings;  // by line
   int intErrors = 0;
   int intWarnings = 0;
+  // FileName and its line, of each entry a run copies, in run order.
+  std::vector<std::pair<std::string, long>> objCopySources;
 };
 
 // Checks a package folder. strInstall is what targets are shown under and
@@ -59,6 +63,21 @@ CheckReport fncCheckPackage(const std::string& strFolder, const std::string& str
 void subCheckKeys(const ScanSection& objScan, std::vector<Finding>& objFindings);
 // A name or value in quotes; a long one cut short.
 std::string fncQuote(const std::string& strText);
+
+// ---- seal_check.cc: the package's seal.
+
+// Checks the seal of a package, if it has one, as a run would, and adds its
+// findings to the report, ordered by file and line, with the counts.
+void subCheckSeal(const std::string& strFolder, CheckReport& objReport);
+// Writes a seal over the manifest and every copy source of a package that
+// the report finds without errors; returns the lines written. Raises Error.
+std::vector<std::string> fncWriteSeal(const std::string& strFolder, const CheckReport& objReport);
+
+// ---- sarif.cc: the findings as a SARIF 2.1.0 log.
+
+// strManifest and strSeal: the two files' paths as shown.
+std::string fncSarifLog(const CheckReport& objReport, const std::string& strManifest,
+                        const std::string& strSeal);
 
 // A name in a folder: the separator added unless the folder ends in one.
 std::string fncJoinPath(const std::string& strFolder, const std::string& strName);

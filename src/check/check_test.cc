@@ -132,8 +132,8 @@ const Row kRows[] = {
       "M:19: error: source 'q\"t.exe' is not in the package folder: a run fails this entry",
       "M:23: warning: ExecuteFile=Y without Duplix=Y on 'i.exe', which the package does not "
       "hold: a run relies on <install>%i.exe being installed already",
-      "M:25: note: source 'r.txt' is read-only, and so is its copy: a later run cannot replace "
-      "it",
+      "M:25: note: source 'r.txt' is read-only, and so is its copy: later runs leave it in "
+      "place while it holds these bytes, and cannot replace it with other bytes",
       "posix M:28: warning: program 'n.exe' has no execute permission, nor has its copy: a run "
       "cannot start it",
       "posix 4 errors, 3 warnings", "win32 4 errors, 2 warnings"}},

@@ -61,7 +61,7 @@ const char* fncClosestKey(const std::string& strName) {
 
 void subCheckKeys(const ScanSection& objScan, std::vector<Finding>& objFindings) {
   auto subWarn = [&](long lngLine, const std::string& strText) {
-    objFindings.push_back(Finding{lngLine, false, strText});
+    objFindings.push_back(Finding{lngLine, false, strText, ""});
   };
   std::unordered_map<std::string, long> objSeen;
   for (const ScanKey& objKey : objScan.objKeys) {

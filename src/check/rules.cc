@@ -19,7 +19,7 @@ namespace {
 // Files a run reads or writes beside the program (on POSIX also its lock
 // file): never something to deploy.
 const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX.INI", "DUPLIX.LOG", "DUPLIX.INI",
-                                 ".TARVEX.LOCK"};
+                                 ".TARVEX.LOCK", "TARVEX.SHA256"};
 // The programs themselves, which a package folder may hold as well.
 const char* const kPrograms[] = {"TARVEX", "TARVEXCHECK.EXE", "TARVEX-CHECK"};
 
@@ -36,7 +36,7 @@ struct Context {
 };
 
 void subFind(Context& objCheck, long lngLine, bool blnError, const std::string& strText) {
-  objCheck.objReport.objFindings.push_back(Finding{lngLine, blnError, strText});
+  objCheck.objReport.objFindings.push_back(Finding{lngLine, blnError, strText, ""});
 }
 
 std::string fncQ(const std::string& strText) { return fncQuote(strText); }
@@ -233,6 +233,7 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
   const bool blnWrittenByRun = strUpper == "DUPLIX.INI" || strUpper == "DUPLIX.LOG";
   const std::string strSource = fncJoinPath(objCheck.strFolder, strName);
   const bool blnInPackage = blnNameUsable && Os().fncFileExists(strSource);
+  if (blnCopy && blnNameUsable) objCheck.objReport.objCopySources.emplace_back(strFileName, lngName);
   if (blnCopy && blnNameUsable && !blnWrittenByRun) {
     if (!blnInPackage)
       subFind(objCheck, lngName, true,
@@ -248,8 +249,9 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
       objCheck.objReport.objFindings.push_back(
           Finding{lngName, false,
                   "source " + fncQ(strName) +
-                      " is read-only, and so is its copy: a later run cannot replace it",
-                  true});
+                      " is read-only, and so is its copy: later runs leave it in place while "
+                      "it holds these bytes, and cannot replace it with other bytes",
+                  "", true});
     if (blnExecute && strKind == ".EXE" && (lngTraits & kTraitNotRunnable))
       subFind(objCheck, lngName, false,
               "program " + fncQ(strName) +

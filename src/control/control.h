@@ -2,6 +2,7 @@
 #ifndef TARVEX_CONTROL_CONTROL_H_
 #define TARVEX_CONTROL_CONTROL_H_
 
+#include <map>
 #include <string>
 
 #include "platform/platform.h"
@@ -21,6 +22,9 @@ struct RunState {
   bool blnStatusWritten = false;
   // The status file reached the agent's PMStatus folder.
   bool blnHandedOver = false;
+  // The package seal's digests, by fncSealKey of each name; empty for an
+  // unsealed package.
+  std::map<std::string, std::string> objSealDigests;
   TextFile objLog = nullptr;
 };
 

@@ -29,6 +29,10 @@ bool fncDuplix(const std::string& strSource, const std::string& strDestination,
 void subCopyFile(const std::string& strSource, const std::string& strDestination,
                  const std::string& strSha256 = std::string());
 
+// The digest that the package's seal gives a file of the application folder
+// (deploy/seal.cc); empty when the package is unsealed.
+std::string fncSealedDigest(const std::string& strFileName);
+
 bool fncDeleteFile(const std::string& strPath);
 
 void subDuplix(const std::string& strFileName, const std::string& strFilePath, bool blnCopy,

@@ -108,7 +108,7 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
             subLogTrapped(strFileName);
           }
         }
-        if (fncDuplix(strSource, strFilePath)) {
+        if (fncDuplix(strSource, strFilePath, fncSealedDigest(strFileName))) {
           blnCopied = true;
           break;
         }

@@ -1,6 +1,7 @@
 // The POSIX build's platform table.
 #include <climits>
 
+#include "platform/hash.h"
 #include "platform/posix/internal.h"
 
 namespace tarvex {
@@ -66,6 +67,10 @@ Platform fncMakeNative() {
   objTable.fncReadFileBytes = fncReadFileBytes;
   objTable.fncFileTraits = fncFileTraits;
   objTable.fncLockAppFolder = fncLockAppFolder;
+  objTable.fncHashBegin = hash::fncHashBegin;
+  objTable.subHashAdd = hash::subHashAdd;
+  objTable.fncHashEnd = hash::fncHashEnd;
+  objTable.fncHashFile = hash::fncHashFile;
   return objTable;
 }
 

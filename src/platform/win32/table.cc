@@ -1,4 +1,5 @@
 // The Windows build's platform table, over the ANSI Win32 API.
+#include "platform/hash.h"
 #include "platform/win32/internal.h"
 
 namespace tarvex {
@@ -59,6 +60,10 @@ const Platform& NativePlatform() {
       .fncReadFileBytes = win32::fncReadFileBytes,
       .fncFileTraits = win32::fncFileTraits,
       .fncLockAppFolder = win32::fncLockAppFolder,
+      .fncHashBegin = hash::fncHashBegin,
+      .subHashAdd = hash::subHashAdd,
+      .fncHashEnd = hash::fncHashEnd,
+      .fncHashFile = hash::fncHashFile,
   };
   return objNative;
 }

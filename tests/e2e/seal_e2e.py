@@ -1,0 +1,299 @@
+#!/usr/bin/env python3
+"""End-to-end tests of sealed packages, on either build (as tarvex_e2e.py):
+
+    seal_e2e.py posix | windows [CASE...]
+
+The checker writes the seal and checks it; a run checks it before its first
+entry and, when it is broken, logs each problem and deploys nothing. The
+checker's SARIF output is validated with the SARIF Multitool (scripts/setup
+--sarif installs it).
+"""
+import hashlib
+import json
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import tarvex_e2e as e2e  # noqa: E402
+from tarvex_e2e import Case, expect, head, tail  # noqa: E402
+
+VALIDATOR = os.path.join(e2e.ROOT, "build/tools/sarif/node_modules/@microsoft/"
+                         "sarif-multitool-linux/Sarif.Multitool")
+
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def package(t, name):
+    """A library, a program and a text file to deploy into Bin\\."""
+    c = Case(t, name)
+    t.library(os.path.join(c.app, "tool.dll"))
+    t.program(os.path.join(c.app, "setup.exe"), os.path.join(c.dir, "record.txt"))
+    c.write("app/notes.txt", "notes\n")
+    c.manifest([("Tool", {"FileName": "tool.dll", "FilePath": "Bin\\", "Duplix": "Y",
+                          "ExecuteFile": "Y"}),
+                ("Setup", {"FileName": "setup.exe", "FilePath": "Bin\\", "Duplix": "Y",
+                           "ExecuteFile": "Y"}),
+                ("Notes", {"FileName": "notes.txt", "FilePath": "Bin\\", "Duplix": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    return c
+
+
+def read(c, rel):
+    with open(os.path.join(c.dir, rel), "rb") as f:
+        return f.read()
+
+
+def seal_line(c, name):
+    return sha(read(c, "app/" + name)) + "  " + name
+
+
+def seal(c):
+    code, out = c.t.check(["--seal", c.app_n()])
+    expect(code, 0, "exit code of --seal: %s" % out)
+    return out
+
+
+def deployed_nothing(c):
+    """The run failed on its seal: nothing placed, registered or run."""
+    expect(c.code, 1, "exit code")
+    expect(os.listdir(os.path.join(c.agent, "Bin")), [], "files placed")
+    expect(c.t.registered(), [], "registrations")
+    expect(c.exists("record.txt"), False, "program run")
+    status = c.status()
+    expect((status["LastRunStatusCode"], status["Desc"]), ("FAILED", c.t.stored("Package Seal Broken; ")),
+           "status")
+
+
+# ---------------------------------------------------------------- cases
+
+def case_seal_written_and_verified(t):
+    """--seal writes what sha256sum -c passes; a sealed run logs the check."""
+    c = package(t, "sealok")
+    out = seal(c)
+    names = ["Tarvex.INI", "tool.dll", "setup.exe", "notes.txt"]
+    expect(out[-5:], ["sealed " + seal_line(c, n) for n in names] +
+           ["wrote " + c.app_n("Tarvex.SHA256")], "--seal output")
+    expect(read(c, "app/Tarvex.SHA256").decode(),
+           "".join(seal_line(c, n) + "\n" for n in names), "seal file")
+    p = subprocess.run(["sha256sum", "-c", "--strict", "Tarvex.SHA256"], cwd=c.app,
+                       capture_output=True)
+    expect(p.returncode, 0, "sha256sum -c: %s" % p.stdout)
+    expect(t.check([c.app_n()])[0], 0, "checker on the sealed package")
+    expect(c.run("4711"), 0, "exit code")
+    log = c.log()
+    expect(log[:4], head(c) + ["MSG : Package Seal Verified - 4 Files"], "log")
+    expect(log[-3:], tail(c), "log end")
+    expect(len(log), 4 + 5 + 3, "log lines")
+    expect(read(c, "agent/Bin/notes.txt"), b"notes\n", "deployed")
+    # Sealing again replaces the seal: here with a changed file's digest.
+    c.write("app/notes.txt", "other notes\n")
+    seal(c)
+    expect(read(c, "app/Tarvex.SHA256").decode().splitlines()[3], seal_line(c, "notes.txt"),
+           "resealed")
+    # No temporary file is left by the seal's rename (the POSIX run lock's
+    # file is the run's own).
+    expect(sorted(n for n in os.listdir(c.app) if n != ".Tarvex.lock"), sorted(["Duplix.log", "Tarvex.INI", "Tarvex.SHA256",
+                                              "notes.txt", "setup.exe", "tool.dll",
+                                              os.path.basename(t.exe)]), "package files")
+
+
+def case_package_with_errors_is_not_sealed(t):
+    c = package(t, "sealbad")
+    c.write("app/Tarvex.SHA256", "earlier seal\n")
+    os.remove(os.path.join(c.app, "notes.txt"))
+    code, out = t.check(["--seal", c.app_n()])
+    expect((code, out[-1]), (1, "not sealed: a package with errors is never sealed"), "--seal")
+    expect(read(c, "app/Tarvex.SHA256"), b"earlier seal\n", "seal left alone")
+    expect(t.check(["--seal", "--format", "sarif", c.app_n()])[0], 2, "--seal with SARIF")
+
+
+def broken(t, name, change, lines):
+    c = package(t, name)
+    seal(c)
+    change(c)
+    c.run("4711")
+    expect(c.log(), head(c) + lines + tail(c), "log")
+    deployed_nothing(c)
+    return c
+
+
+def case_broken_seals_deploy_nothing(t):
+    """Each problem of a seal, in the seal's order and then the manifest's."""
+    def alter(c):
+        c.write("app/setup.exe", read(c, "app/setup.exe") + b"!")
+    broken(t, "sealalter", alter, ["ERR : Package Seal - setup.exe does not match"])
+
+    def drop(c):
+        os.remove(os.path.join(c.app, "notes.txt"))
+    broken(t, "sealgone", drop, ["ERR : Package Seal - notes.txt is missing"])
+
+    def unsealed(c):
+        text = read(c, "app/Tarvex.SHA256").decode().splitlines()
+        c.write("app/Tarvex.SHA256", "\n".join(text[2:]) + "\n")
+    broken(t, "sealshort", unsealed, ["ERR : Package Seal - Tarvex.INI is not sealed",
+                                      "ERR : Package Seal - tool.dll is not sealed"])
+
+    def mixed(c):
+        text = read(c, "app/Tarvex.SHA256").decode().splitlines()
+        c.write("app/Tarvex.SHA256", "\n".join([text[0], "not a line", text[2], "",
+                                                text[3]]) + "\n")
+        c.write("app/notes.txt", "changed\n")
+    broken(t, "sealmixed", mixed, ["ERR : Package Seal - line 2 is not a seal line",
+                                   "ERR : Package Seal - line 4 is not a seal line",
+                                   "ERR : Package Seal - notes.txt does not match",
+                                   "ERR : Package Seal - tool.dll is not sealed"])
+
+    # An empty seal seals nothing, and a changed manifest fails as any file.
+    broken(t, "sealempty", lambda c: c.write("app/Tarvex.SHA256", ""),
+           ["ERR : Package Seal - %s is not sealed" % n
+            for n in ("Tarvex.INI", "tool.dll", "setup.exe", "notes.txt")])
+    broken(t, "sealini", lambda c: c.write("app/Tarvex.INI", read(c, "app/Tarvex.INI") + b";\r\n"),
+           ["ERR : Package Seal - Tarvex.INI does not match"])
+    if t.name == "posix":
+        # A seal that cannot be read lets nothing through.
+        def fifo(c):
+            os.remove(os.path.join(c.app, "Tarvex.SHA256"))
+            os.mkfifo(os.path.join(c.app, "Tarvex.SHA256"))
+        broken(t, "sealfifo", fifo, ["ERR : Package Seal - Tarvex.SHA256 87 Invalid parameter"])
+
+
+def case_hand_written_seal(t):
+    """CR LF, '\\', ' *', upper-case hex, a file beyond the copy sources; on
+    Windows a seal in another case is the seal, on POSIX it is not."""
+    c = package(t, "sealhand")
+    c.write("app/Docs/readme.txt", "read me\n")
+    lines = [seal_line(c, n) for n in ("Tarvex.INI", "tool.dll", "setup.exe", "notes.txt")]
+    lines[1] = lines[1][:64].upper() + " *" + lines[1][66:]
+    lines.append(sha(b"read me\n") + "  Docs\\readme.txt")
+    name = "tarvex.sha256" if t.name == "windows" else "Tarvex.SHA256"
+    c.write("app/" + name, "\r\n".join(lines) + "\r\n")
+    expect(c.run("4711"), 0, "exit code")
+    expect(c.log()[3], "MSG : Package Seal Verified - 5 Files", "check")
+    c.write("app/Docs/readme.txt", "read me too\n")
+    c.run("4711")
+    expect(c.log()[3], "ERR : Package Seal - Docs\\readme.txt does not match", "check")
+    if t.name == "posix":
+        # Only Tarvex.SHA256 is the seal: a run of another case's package is unsealed.
+        os.rename(os.path.join(c.app, name), os.path.join(c.app, "tarvex.sha256"))
+        expect(c.run("4711"), 0, "exit code, unsealed")
+        expect(c.log()[3].startswith("MSG : Successfully Copied File"), True, "unsealed run")
+        expect(t.check([c.app_n()])[1][-2:], [
+            c.app_n("Tarvex.INI") + ":0: error: the seal is stored as 'tarvex.sha256': a run on "
+            "POSIX would not find it, and deploy unsealed", "1 error, 0 warnings"], "checker")
+
+
+def validate(c, document):
+    """The SARIF Multitool's validation against the SARIF 2.1.0 schema and its
+    rules: no error."""
+    if not os.access(VALIDATOR, os.X_OK):
+        subprocess.run([os.path.join(e2e.ROOT, "scripts/setup"), "--sarif"], check=True)
+    path = os.path.join(c.dir, "check.sarif")
+    with open(path, "w") as f:
+        f.write(document)
+    result = os.path.join(c.dir, "validation.sarif")
+    p = subprocess.run([VALIDATOR, "validate", path, "-j",
+                        os.path.join(os.path.dirname(VALIDATOR), "sarif-2.1.0.json"),
+                        "-o", result, "--log", "ForceOverwrite"], capture_output=True,
+                       env=dict(os.environ, DOTNET_SYSTEM_GLOBALIZATION_INVARIANT="1"),
+                       timeout=300)
+    expect(p.returncode, 0, "validator exit code: %s" % p.stdout)
+    with open(result) as f:
+        found = json.load(f)["runs"][0].get("results", [])
+    errors = [r["message"].get("text", r["message"]) for r in found
+              if r.get("level") == "error"]
+    expect(errors, [], "validation errors")
+
+
+def case_checker_on_a_sealed_package_and_sarif(t):
+    c = package(t, "sealcheck")
+    seal(c)
+    c.write("app/notes.txt", "altered\n")
+    c.write("app/Tarvex.INI", read(c, "app/Tarvex.INI") +
+            b"[Extra]\r\nFileName=extra.txt\r\nDuplix=Y\r\nFileNme=x\r\n")
+    c.write("app/extra.txt", "extra")
+    s, m = c.app_n("Tarvex.SHA256"), c.app_n("Tarvex.INI")
+    code, out = t.check([c.app_n()])
+    tailing = ": a sealed run fails before its first entry"
+    expect((code, out[4:]), (1, [
+        m + ":16: error: source 'extra.txt' is not sealed in Tarvex.SHA256" + tailing,
+        m + ":18: warning: unknown key 'FileNme' (did you mean 'FileName'?): a run never reads it",
+        s + ":1: error: 'Tarvex.INI' does not match its digest" + tailing,
+        s + ":4: error: 'notes.txt' does not match its digest" + tailing,
+        "3 errors, 1 warning"]), "checker")
+    code, out = t.check(["--format", "sarif", c.app_n()])
+    expect(code, 1, "exit code with SARIF")
+    document = "\n".join(out) + "\n"
+    log = json.loads(document)
+    run = log["runs"][0]
+    expect((log["version"], run["tool"]["driver"]["name"]), ("2.1.0", "tarvex-check"), "tool")
+    rules = [r["id"] for r in run["tool"]["driver"]["rules"]]
+    got = [(rules[r["ruleIndex"]], r["ruleId"], r["level"],
+            r["locations"][0]["physicalLocation"]["artifactLocation"]["uri"].rsplit("/", 1)[1],
+            r["locations"][0]["physicalLocation"]["region"]["startLine"])
+           for r in run["results"]]
+    expect(got, [("not-sealed", "not-sealed", "error", "Tarvex.INI", 16),
+                 ("unknown-key", "unknown-key", "warning", "Tarvex.INI", 18),
+                 ("seal-mismatch", "seal-mismatch", "error", "Tarvex.SHA256", 1),
+                 ("seal-mismatch", "seal-mismatch", "error", "Tarvex.SHA256", 4)], "results")
+    validate(c, document)
+
+    # Every kind of finding of the broken packages, names that are no UTF-8
+    # and line 0 included; and a clean package's empty log.
+    c.write("app/Tarvex.INI", b"X=1\r\n[]\r\n[A\xff]\r\nFileName=a/b.txt\r\nFilePath=\"..\\\\x\"\r\n"
+            b"Duplix=Yes\r\nExecuteFile=Y\r\nParameters=/q\r\n[a\xff]\r\n[B]\r\nDuplix=Y\r\n"
+            b"FileName=gone.txt\r\nFileName=again.txt\r\n[C]\r\nFileName=Tarvex.INI\r\n"
+            b"ExecuteFile=Y\r\nFilePath=C:\\x\\\r\n")
+    c.write("app/Tarvex.SHA256", "no seal line\n")
+    code, out = t.check(["--format", "sarif", c.app_n()])
+    expect(code, 1, "exit code with SARIF, broken package")
+    document = "\n".join(out) + "\n"
+    kinds = set(r["ruleId"] for r in json.loads(document)["runs"][0]["results"])
+    expect("other" in kinds or len(kinds) < 10, False, "kinds told apart: %s" % sorted(kinds))
+    validate(c, document)
+    clean = package(t, "sealclean")
+    code, out = t.check(["--format=sarif", clean.app_n()])
+    expect((code, json.loads("\n".join(out))["runs"][0]["results"]), (0, []), "clean package")
+
+
+def case_a_source_changed_after_the_check_is_not_placed(t):
+    """The seal holds when the run checks it; then the first entry's program
+    changes the second entry's source: that copy fails and places nothing."""
+    c = Case(t, "sealchanged")
+    data = c.write("app/data.bin", b"sealed bytes " * 1000)
+    with open(os.path.join(c.app, "change.exe"), "w") as f:
+        f.write('#!/bin/sh\nprintf changed >> "%s"\n' % data)
+    os.chmod(os.path.join(c.app, "change.exe"), 0o755)
+    c.manifest([("Change", {"FileName": "change.exe", "FilePath": "Bin\\", "Duplix": "Y",
+                            "ExecuteFile": "Y"}),
+                ("Data", {"FileName": "data.bin", "FilePath": "Bin\\", "Duplix": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    seal(c)
+    expect(c.run("1"), 1, "exit code")
+    lines = c.log()
+    expect(lines[3], "MSG : Package Seal Verified - 3 Files", "seal line")
+    assert any(x.endswith(" 13 Invalid data") for x in lines), lines
+    expect(lines[-4], "MSG : Failed to Copy File %s to %s" % (c.app_n("data.bin"),
+                                                            c.agent_n("Bin/")),
+           "the copy's failure")
+    assert not c.exists("agent/Bin/data.bin"), "a changed source was placed"
+
+
+case_a_source_changed_after_the_check_is_not_placed.only = "posix"
+
+
+CASES = [v for k, v in sorted(globals().items()) if k.startswith("case_")]
+
+
+def main():
+    kind = sys.argv[1] if len(sys.argv) > 1 else "posix"
+    t = e2e.Posix() if kind == "posix" else e2e.Windows()
+    t.base = e2e.unique_base(os.path.join(e2e.temp_root(short=kind != "posix"),
+                                          "tarvex-seal-" if kind == "posix" else "ts"))
+    return e2e.run_cases(CASES, kind, t, t, sys.argv[2:], "seal")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
