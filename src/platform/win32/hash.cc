@@ -1,12 +1,7 @@
 // SHA-256 through BCrypt (CNG), the system's own provider, which uses the
 // processor's SHA instructions where it has them.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/win32/internal.h"
+
 #include <bcrypt.h>
 
 #include <memory>

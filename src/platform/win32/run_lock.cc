@@ -6,19 +6,12 @@
 // creator's default security would let only the creator's own account in,
 // so a run by the agent's service (LocalSystem) and one by an elevated
 // administrator would refuse each other instead of taking turns.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/win32/internal.h"
+
 #include <sddl.h>
 
 #include <cstdio>
 #include <vector>
-
-#include "platform/win32/internal.h"
 
 namespace tarvex {
 namespace win32 {
