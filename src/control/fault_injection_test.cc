@@ -34,7 +34,7 @@ enum Op {
   kOpCommandLine, kOpAppFolder, kOpShortDate, kOpLongTime, kOpTimeSeparator,
   kOpShortPath, kOpSetAttributes, kOpExists, kOpDelete, kOpCreateLog,
   kOpWriteLine, kOpQueryFile, kOpOpenRead, kOpReadAt, kOpCreateNew, kOpWrite,
-  kOpCopyRange, kOpFlush, kOpSetMode, kOpReadSecurity, kOpApplySecurity, kOpClose,
+  kOpCopyRange, kOpCompareRange, kOpFlush, kOpSetMode, kOpReadSecurity, kOpApplySecurity, kOpClose,
   kOpReplace, kOpFlushFolder, kOpStoredName, kOpListFiles, kOpProcessEnded,
   kOpRegOpen, kOpRegQuery, kOpProfileRead, kOpSectionNames,
   kOpProfileWrite, kOpStart, kOpOpenProcess, kOpWait, kOpExitCode, kOpLock, kOpCount
@@ -43,7 +43,7 @@ const char* const kOpNames[kOpCount] = {
     "fncCommandLineTail", "fncAppFolder", "fncShortDate", "fncLongTime", "fncTimeSeparator",
     "fncShortPathName", "fncSetAttributesNormal", "fncFileExists", "subDeleteFile",
     "fncCreateTextFile", "subWriteLine", "fncQueryFile", "fncOpenRead", "fncReadAt",
-    "fncCreateNew", "subWrite", "fncCopyRange", "subFlush", "subSetModeAndTime",
+    "fncCreateNew", "subWrite", "fncCopyRange", "fncCompareRange", "subFlush", "subSetModeAndTime",
     "fncReadSecurity", "subApplySecurity", "fncClose", "subReplace", "subFlushFolder",
     "fncStoredName", "fncListFiles", "fncProcessEnded", "fncRegOpenAgentKey",
     "fncRegQueryValue", "fncGetProfileString", "fncGetProfileSectionNames",
@@ -104,6 +104,11 @@ std::vector<Kind> KindsOf(Op intOp) {
       for (int32_t lngNumber : {int32_t(kErrFileNotFound), int32_t(kErrPathNotFound), int32_t(kErrAccessDenied), int32_t(1450)})
         objKinds.push_back({kReturn, lngNumber});
       break;
+    case kOpCompareRange:
+      // Different bytes, or a range that cannot be compared so.
+      objKinds.push_back({kReturn, 0});
+      objKinds.push_back({kReturn, -1});
+      return objKinds;
     case kOpClose:
       // A close that reports a lost write; it allocates nothing.
       objKinds.push_back({kReturn, 0});
@@ -271,6 +276,11 @@ int64_t WCopyRange(FileHandle objFrom, uint64_t lngOffset, FileHandle objTo, uin
   int64_t lngDone = g_base.fncCopyRange(objFrom, lngOffset, objTo, lngLength);
   After(pKind);
   return lngDone;
+}
+int WCompareRange(FileHandle objA, FileHandle objB, uint64_t lngOffset, size_t lngLength) {
+  const Kind* pKind = Due(kOpCompareRange);
+  if (Quiet(pKind)) return static_cast<int>(pKind->lngValue);
+  return g_base.fncCompareRange(objA, objB, lngOffset, lngLength);
 }
 void WFlush(FileHandle objFile) {
   const Kind* pKind = Due(kOpFlush);
@@ -522,6 +532,7 @@ class FaultInjection : public ::testing::Test {
     t.subWrite = WWrite;
     // Windows has no kernel copy: the engine must not be handed one.
     t.fncCopyRange = g_base.fncCopyRange != nullptr ? WCopyRange : nullptr;
+    t.fncCompareRange = g_base.fncCompareRange != nullptr ? WCompareRange : nullptr;
     t.subFlush = WFlush;
     t.subSetModeAndTime = WSetMode;
     t.fncReadSecurity = WReadSecurity;

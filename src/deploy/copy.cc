@@ -13,10 +13,14 @@ namespace tarvex {
 
 namespace {
 
-// Two blocks of the comparison stay within the processor's L2 cache
-// together; larger ones made memcmp run from memory (measured: 64 KiB
-// blocks compare two 256 MiB files five times as fast as 256 KiB blocks).
+// Where the files are read to be compared, two blocks stay within the
+// processor's L2 cache together (measured on two 256 MiB files in the page
+// cache: 64 KiB blocks 0.059 s, 16 KiB 0.09 s, 256 KiB and 1 MiB 0.08 s;
+// mapping both 0.039 s).
 const size_t kCompareBlock = 1 << 16;
+// Bytes compared at a time where both files can be mapped: few mappings,
+// and little address space in a 32-bit process.
+const size_t kMapBlock = 1 << 24;
 // Bytes a copy moves at a time where the system cannot copy by itself.
 const size_t kCopyBlock = 1 << 20;
 
@@ -106,7 +110,20 @@ struct Temporary {
 bool fncSameBytes(FileHandle objSource, FileHandle objTarget, uint64_t lngSize, char* pBuffers,
                   Digest& objDigest) {
   char* pTarget = pBuffers + kCompareBlock;
-  for (uint64_t lngAt = 0;;) {
+  uint64_t lngAt = 0;
+  // Mapped where the system can (bytes that must be hashed are read): the
+  // comparison then runs where the files lie, at the speed of memory.
+  if (Os().fncCompareRange != nullptr && objDigest.objHash == nullptr) {
+    while (lngAt < lngSize) {
+      const size_t lngLength =
+          static_cast<size_t>(lngSize - lngAt < kMapBlock ? lngSize - lngAt : kMapBlock);
+      const int intSame = Os().fncCompareRange(objSource, objTarget, lngAt, lngLength);
+      if (intSame == 0) return false;
+      if (intSame < 0) break;  // the reads below take it from here
+      lngAt += lngLength;
+    }
+  }
+  for (;;) {
     size_t lngSource = Os().fncReadAt(objSource, lngAt, pBuffers, kCompareBlock);
     size_t lngTarget = Os().fncReadAt(objTarget, lngAt, pTarget, kCompareBlock);
     if (lngSource != lngTarget || std::memcmp(pBuffers, pTarget, lngSource) != 0) return false;

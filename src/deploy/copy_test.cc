@@ -110,6 +110,13 @@ void FWrite(FileHandle objFile, const char* pData, size_t lngLength) {
   g_fake->objCalls.push_back("write " + g_fake->objOpen.at(objFile));
   NodeOf(objFile).strBytes.append(pData, lngLength);
 }
+// Ranges compared where they lie; one past a file's end cannot be (-1).
+int FCompare(FileHandle objA, FileHandle objB, uint64_t lngOffset, size_t lngLength) {
+  g_fake->objCalls.push_back("compare " + std::to_string(lngOffset));
+  const std::string &strA = NodeOf(objA).strBytes, &strB = NodeOf(objB).strBytes;
+  if (lngOffset + lngLength > strA.size() || lngOffset + lngLength > strB.size()) return -1;
+  return strA.compare(lngOffset, lngLength, strB, lngOffset, lngLength) == 0 ? 1 : 0;
+}
 void FFlush(FileHandle objFile) { g_fake->objCalls.push_back("flush " + g_fake->objOpen.at(objFile)); }
 void FSetMode(FileHandle objFile, uint32_t lngMode, int64_t lngTime) {
   g_fake->objCalls.push_back("mode " + g_fake->objOpen.at(objFile) + " " + std::to_string(lngMode));
@@ -152,6 +159,7 @@ class CopyEngine : public ::testing::Test {
     t.fncCreateNew = FCreateNew;
     t.subWrite = FWrite;
     t.fncCopyRange = nullptr;
+    t.fncCompareRange = FCompare;
     t.subFlush = FFlush;
     t.subSetModeAndTime = FSetMode;
     t.fncReadSecurity = FReadSecurity;
@@ -225,6 +233,7 @@ TEST_F(CopyEngine, ATargetWithTheBytesStaysReadOnlyOrNotAndIsMendedInPlace) {
     EXPECT_EQ(77, objTarget.lngTime);
     EXPECT_EQ(objCase.lngWanted, objTarget.lngMode);
     EXPECT_EQ(0u, objFake.Count("create ")) << "no temporary file";
+    EXPECT_EQ(1u, objFake.Count("compare 0")) << "compared where the files lie";
     EXPECT_EQ(1u, objFake.Count("flush /bin/tool")) << "flushed as it stands";
     EXPECT_EQ(objCase.lngSource != objCase.lngTarget ? 1u : 0u, objFake.Count("mode /bin/tool"));
   }

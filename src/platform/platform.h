@@ -140,6 +140,11 @@ struct Platform {
   // the system cannot copy between the two. Null where the system has none.
   int64_t (*fncCopyRange)(FileHandle objFrom, uint64_t lngOffset, FileHandle objTo,
                           uint64_t lngLength);
+  // Compares lngLength bytes of two files at lngOffset (a multiple of the
+  // page size) where the system can map them: 1 equal, 0 different, -1 not
+  // compared this way (not mappable, or a file shorter than the range).
+  // Null where the system has none. Never raises.
+  int (*fncCompareRange)(FileHandle objA, FileHandle objB, uint64_t lngOffset, size_t lngLength);
   // Puts the file's bytes on the disk (fsync; FlushFileBuffers).
   void (*subFlush)(FileHandle objFile);
   // Sets the mode bits (POSIX) or attributes (Windows) and, unless 0, the

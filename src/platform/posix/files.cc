@@ -4,6 +4,9 @@
 // target at the limit is longer than the target).
 #include <dirent.h>
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -211,6 +214,44 @@ int64_t fncCopyRange(FileHandle objFrom, uint64_t lngOffset, FileHandle objTo,
   (void)objFrom, (void)lngOffset, (void)objTo, (void)lngLength;
   return -1;
 #endif
+}
+
+namespace {
+
+sigjmp_buf g_objBusError;
+void subOnBusError(int) { siglongjmp(g_objBusError, 1); }
+
+void* fncMapRange(FileHandle objFile, uint64_t lngOffset, size_t lngLength) {
+  return mmap(nullptr, lngLength, PROT_READ, MAP_SHARED | MAP_POPULATE, fncFd(objFile),
+              static_cast<off_t>(lngOffset));
+}
+
+}  // namespace
+
+// Both ranges mapped and compared where they lie in the page cache: no copy
+// into the program. A file cut short meanwhile makes the system raise
+// SIGBUS on the missing pages, which ends this comparison (-1) instead of
+// the run.
+int fncCompareRange(FileHandle objA, FileHandle objB, uint64_t lngOffset, size_t lngLength) {
+  if (lngLength == 0 || lngOffset % static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) != 0) return -1;
+  void* pA = fncMapRange(objA, lngOffset, lngLength);
+  if (pA == MAP_FAILED) return -1;
+  void* pB = fncMapRange(objB, lngOffset, lngLength);
+  if (pB == MAP_FAILED) {
+    munmap(pA, lngLength);
+    return -1;
+  }
+  struct sigaction objGuard, objBefore;
+  std::memset(&objGuard, 0, sizeof objGuard);
+  objGuard.sa_handler = subOnBusError;
+  sigemptyset(&objGuard.sa_mask);
+  sigaction(SIGBUS, &objGuard, &objBefore);
+  volatile int intResult = -1;
+  if (sigsetjmp(g_objBusError, 1) == 0) intResult = std::memcmp(pA, pB, lngLength) == 0 ? 1 : 0;
+  sigaction(SIGBUS, &objBefore, nullptr);
+  munmap(pA, lngLength);
+  munmap(pB, lngLength);
+  return intResult;
 }
 
 // A flush that the file system cannot do (EINVAL) is no failure: there is

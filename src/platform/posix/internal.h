@@ -59,6 +59,7 @@ size_t fncReadAt(FileHandle objFile, uint64_t lngOffset, char* pData, size_t lng
 FileHandle fncCreateNew(const std::string& strPath);
 void subWrite(FileHandle objFile, const char* pData, size_t lngLength);
 int64_t fncCopyRange(FileHandle objFrom, uint64_t lngOffset, FileHandle objTo, uint64_t lngLength);
+int fncCompareRange(FileHandle objA, FileHandle objB, uint64_t lngOffset, size_t lngLength);
 void subFlush(FileHandle objFile);
 void subSetModeAndTime(FileHandle objFile, uint32_t lngMode, int64_t lngModified);
 std::string fncReadSecurity(const std::string& strPath);

@@ -97,6 +97,22 @@ TEST_F(PosixCopy, AReplacedTargetKeepsItsOwnerAndTakesTheSourcesTime) {
   EXPECT_EQ("new bytes", ReadFile(strTarget));
 }
 
+// The mapped comparison of a file cut short meanwhile ends with -1, not
+// with the SIGBUS its missing pages raise.
+TEST_F(PosixCopy, AMappedComparisonSurvivesAFileCutShort) {
+  const std::string strA = strFolder + "a.bin", strB = strFolder + "b.bin";
+  WriteFile(strA, std::string(1 << 20, 'x'));
+  WriteFile(strB, std::string(1 << 20, 'x'));
+  FileInfo objInfo;
+  FileHandle objA = NativePlatform().fncOpenRead(strA, &objInfo);
+  FileHandle objB = NativePlatform().fncOpenRead(strB, &objInfo);
+  EXPECT_EQ(1, NativePlatform().fncCompareRange(objA, objB, 0, 1 << 20));
+  ASSERT_EQ(0, truncate(strB.c_str(), 4096));
+  EXPECT_EQ(-1, NativePlatform().fncCompareRange(objA, objB, 0, 1 << 20));
+  NativePlatform().fncClose(objA);
+  NativePlatform().fncClose(objB);
+}
+
 TEST_F(PosixCopy, LeftoversOfEndedRunsGoThoseOfLiveRunsStay) {
   // No process has an ID beyond the kernel's limit (2^22); the parent lives.
   const std::string strEnded = strFolder + ".tool.so.99999999-1.tarvex.tmp";

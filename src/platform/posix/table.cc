@@ -32,6 +32,7 @@ Platform fncMakeNative() {
   objTable.fncCreateNew = fncCreateNew;
   objTable.subWrite = subWrite;
   objTable.fncCopyRange = fncCopyRange;
+  objTable.fncCompareRange = fncCompareRange;
   objTable.subFlush = subFlush;
   objTable.subSetModeAndTime = subSetModeAndTime;
   objTable.fncReadSecurity = fncReadSecurity;

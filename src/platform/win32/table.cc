@@ -29,6 +29,7 @@ const Platform& NativePlatform() {
       .fncCreateNew = win32::fncCreateNew,
       .subWrite = win32::subWrite,
       .fncCopyRange = nullptr,  // no kernel copy: the engine streams
+      .fncCompareRange = nullptr,  // a mapped view's read error would end the run
       .subFlush = win32::subFlush,
       .subSetModeAndTime = win32::subSetModeAndTime,
       .fncReadSecurity = win32::fncReadSecurity,
