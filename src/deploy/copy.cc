@@ -20,7 +20,7 @@ namespace {
 const size_t kCompareBlock = 1 << 16;
 // Bytes compared at a time where both files can be mapped: few mappings,
 // and little address space in a 32-bit process.
-const size_t kMapBlock = 1 << 24;
+const size_t kMapBlock = 1 << 22;
 // Bytes a copy moves at a time where the system cannot copy by itself.
 const size_t kCopyBlock = 1 << 20;
 
