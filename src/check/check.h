@@ -63,6 +63,10 @@ CheckReport fncCheckPackage(const std::string& strFolder, const std::string& str
 void subCheckKeys(const ScanSection& objScan, std::vector<Finding>& objFindings);
 // A name or value in quotes; a long one cut short.
 std::string fncQuote(const std::string& strText);
+// A FilePath from a root or a drive; one whose ".." parts lead above where
+// it starts.
+bool fncIsAbsolute(const std::string& strPath);
+bool fncClimbsOut(const std::string& strPath);
 
 // ---- seal_check.cc: the package's seal.
 

@@ -92,4 +92,28 @@ void subCheckKeys(const ScanSection& objScan, std::vector<Finding>& objFindings)
   }
 }
 
+bool fncIsAbsolute(const std::string& strPath) {
+  if (!strPath.empty() && (strPath[0] == '\\' || strPath[0] == '/')) return true;
+  return strPath.size() >= 2 && strPath[1] == ':' &&
+         ((strPath[0] >= 'A' && strPath[0] <= 'Z') || (strPath[0] >= 'a' && strPath[0] <= 'z'));
+}
+
+// True when a relative path's ".." parts lead above where it starts.
+bool fncClimbsOut(const std::string& strPath) {
+  long lngDepth = 0;
+  size_t lngStart = 0;
+  while (lngStart <= strPath.size()) {
+    size_t lngEnd = strPath.find_first_of("\\/", lngStart);
+    if (lngEnd == std::string::npos) lngEnd = strPath.size();
+    std::string strPart = strPath.substr(lngStart, lngEnd - lngStart);
+    if (strPart == "..") {
+      if (--lngDepth < 0) return true;
+    } else if (!strPart.empty() && strPart != ".") {
+      ++lngDepth;
+    }
+    lngStart = lngEnd + 1;
+  }
+  return false;
+}
+
 }  // namespace tarvex
