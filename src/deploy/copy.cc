@@ -2,7 +2,6 @@
 // the platform's file primitives. A copy never leaves a torn target: the
 // bytes go to a temporary file of this run's own beside the target, which
 // is on the disk before it replaces the target in one step.
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
