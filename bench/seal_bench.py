@@ -8,7 +8,6 @@ does for its own.
 6b. sealing 10 000 small files with the checker.
 """
 import os
-import re
 import shutil
 import statistics
 import subprocess
@@ -148,21 +147,7 @@ def main():
           % time.strftime("%Y-%m-%d %H:%M"))
     deployment()
     sealing()
-    path = os.path.join(b.OUT_DIR, "results.md")
-    if not os.path.exists(path):
-        b.write_results(b.machine(), time.time() - b.T0)
-        return
-    with open(path) as f:
-        text = f.read()
-    text = re.sub(r"\n## 7\. .*?(?=\n## |\Z)", "", text, flags=re.S).rstrip("\n") + "\n"
-    lines = [l for l in text.split("\n") if not l.startswith("- **Sealed ")]
-    last_goal = max(i for i, l in enumerate(lines) if l.startswith("- **"))
-    lines[last_goal + 1:last_goal + 1] = [
-        "- **%s — %s.** %s" % (goal, "met" if met else "not met", t)
-        for goal, met, t in b.STATEMENTS]
-    with open(path, "w") as f:
-        f.write("\n".join(lines) + "\n" + "\n".join(block for _, block in b.REPORT))
-    b.say("\nbench: section 7 put into %s" % os.path.relpath(path, b.ROOT))
+    b.merge_section("7", "Sealed ")
 
 
 if __name__ == "__main__":
