@@ -34,6 +34,14 @@ struct ScanSection {
 // skipped; UTF-16 text is read unit by unit, anything beyond ASCII as '?'.
 std::vector<ScanSection> fncScanManifest(const std::string& strBytes);
 
+// The scan's section for each name the profile routines list: by position,
+// as the scan finds the same headers in the same order; by name should an
+// encoding make the counts differ, looking a few headers ahead only (a
+// name not found there gets nullptr), so that no manifest makes this
+// quadratic.
+std::vector<const ScanSection*> fncMatchSections(const std::vector<std::string>& objNames,
+                                                 const std::vector<ScanSection>& objScan);
+
 // ---- rules.cc: the plan and the findings for one package folder.
 
 struct Finding {

@@ -261,32 +261,6 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
   }
 }
 
-// The scan's section for each listed name: by position, as the scan finds
-// the same headers in the same order; by name should an encoding make the
-// counts differ, looking a few headers ahead only (a name not found there
-// gets line 0), so that no manifest makes this quadratic.
-std::vector<const ScanSection*> fncMatchSections(const std::vector<std::string>& objNames,
-                                                 const std::vector<ScanSection>& objScan) {
-  std::vector<const ScanSection*> objNamed;
-  for (size_t i = 1; i < objScan.size(); ++i)
-    if (!objScan[i].strName.empty()) objNamed.push_back(&objScan[i]);
-  if (objNamed.size() == objNames.size()) return objNamed;
-  std::vector<const ScanSection*> objMatched(objNames.size(), nullptr);
-  size_t lngNext = 0;
-  for (size_t i = 0; i < objNames.size(); ++i) {
-    const std::string strUpper = fncUpperCase(objNames[i]);
-    const size_t kLookAhead = 64;
-    for (size_t k = lngNext; k < objNamed.size() && k < lngNext + kLookAhead; ++k) {
-      if (fncUpperCase(objNamed[k]->strName) == strUpper) {
-        objMatched[i] = objNamed[k];
-        lngNext = k + 1;
-        break;
-      }
-    }
-  }
-  return objMatched;
-}
-
 void subCheckManifest(Context& objCheck, const Manifest& objManifest,
                       const std::string& strBytes) {
   const std::vector<ScanSection> objScan = fncScanManifest(strBytes);

@@ -2,6 +2,7 @@
 // header and key stands. Values are taken from the profile routines, never
 // from here; this only says where things are and which names are present.
 #include "check/check.h"
+#include "deploy/deploy.h"
 
 namespace tarvex {
 
@@ -76,6 +77,28 @@ std::vector<ScanSection> fncScanManifest(const std::string& strBytes) {
     objSections.back().objKeys.push_back(std::move(objKey));
   }
   return objSections;
+}
+
+std::vector<const ScanSection*> fncMatchSections(const std::vector<std::string>& objNames,
+                                                 const std::vector<ScanSection>& objScan) {
+  std::vector<const ScanSection*> objNamed;
+  for (size_t i = 1; i < objScan.size(); ++i)
+    if (!objScan[i].strName.empty()) objNamed.push_back(&objScan[i]);
+  if (objNamed.size() == objNames.size()) return objNamed;
+  std::vector<const ScanSection*> objMatched(objNames.size(), nullptr);
+  size_t lngNext = 0;
+  for (size_t i = 0; i < objNames.size(); ++i) {
+    const std::string strUpper = fncUpperCase(objNames[i]);
+    const size_t kLookAhead = 64;
+    for (size_t k = lngNext; k < objNamed.size() && k < lngNext + kLookAhead; ++k) {
+      if (fncUpperCase(objNamed[k]->strName) == strUpper) {
+        objMatched[i] = objNamed[k];
+        lngNext = k + 1;
+        break;
+      }
+    }
+  }
+  return objMatched;
 }
 
 }  // namespace tarvex
