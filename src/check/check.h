@@ -44,12 +44,19 @@ std::vector<const ScanSection*> fncMatchSections(const std::vector<std::string>&
 
 // ---- rules.cc: the plan and the findings for one package folder.
 
+// The kinds of finding (rules.def).
+enum CheckRule : int {
+#define TARVEX_RULE(NAME, ID, LEVEL, DESCRIPTION) NAME,
+#include "check/rules.def"
+  kRuleCount
+};
+enum FindingLevel : int { kLevelError, kLevelWarning, kLevelNote };
+
 struct Finding {
+  CheckRule intRule;
   long lngLine;  // 0 when no line applies
-  bool blnError;
   std::string strText;
   std::string strFile;  // the package file the line is of; "" for the manifest
-  bool blnNote = false;  // information only: neither an error nor a warning
 };
 
 struct CheckReport {
@@ -92,6 +99,17 @@ void subCheckSeal(const Package& objPackage, CheckReport& objReport);
 void subOrderAndCount(CheckReport& objReport);
 
 // ---- sarif.cc: the findings as a SARIF 2.1.0 log.
+
+// A kind of finding: its ID, its level (the same for every finding of the
+// kind) and what it is.
+struct RuleInfo {
+  const char* strId;
+  FindingLevel intLevel;
+  const char* strDescription;
+};
+const RuleInfo& fncRule(CheckRule intRule);
+// "error", "warning" or "note", as both outputs write a level.
+const char* fncLevelName(FindingLevel intLevel);
 
 // strManifest and strSeal: the two files' paths as shown.
 std::string fncSarifLog(const CheckReport& objReport, const std::string& strManifest,

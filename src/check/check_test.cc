@@ -1,8 +1,10 @@
 // The checker's rules, one package per row: the manifest and files of a
-// package folder, and the whole standard output and exit code expected.
+// package folder, and the whole standard output, the rule of each finding
+// and the exit code expected.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
 #include "check/check.h"
@@ -19,11 +21,14 @@ struct Row {
   const char* strName;
   const char* strManifestName;
   const char* strManifest;  // nullptr: none
+  // A package file or a folder ("name/"). A mark after ':' makes a file
+  // read-only (ro) or a program without execute permission (-x).
   std::vector<const char*> objFiles;
   std::vector<const char*> objArgs;  // before the folder
   int intExit;
-  // "M:" stands for the manifest's path, '%' for the separator, and a line
-  // starting "posix " or "win32 " is expected on that build only.
+  // A finding's line starts with its rule "{ID} "; "M:" stands for the
+  // manifest's path, '%' for the separator, and a line starting "posix " or
+  // "win32 " is expected on that build only.
   std::vector<const char*> objOut;
 };
 
@@ -33,24 +38,28 @@ const char kClean[] =
     "ExecuteFile=Y\r\nParameters=/quiet\r\n[Readme]\r\nFileName=readme.txt\r\n";
 
 const Row kRows[] = {
-    {"clean, Tarvex's own files aside", "Tarvex.INI", kClean, {"tool.dll", "setup.exe", "readme.txt", "Tarvex.exe", "Duplix.log"}, {"--install",
-     "C:\\Agent"}, 0,
+    {"clean, Tarvex's own files aside", "Tarvex.INI", kClean,
+     {"tool.dll", "setup.exe", "readme.txt", "Tarvex.exe", "Duplix.log"},
+     {"--install", "C:\\Agent"}, 0,
      {"[Tool library] copy tool.dll to C:\\Agent%Bin% (unregistering the installed library "
       "first), then register C:\\Agent%Bin%tool.dll",
       "[Installer] copy setup.exe to C:\\Agent%, then run C:\\Agent%setup.exe with /quiet",
       "[Readme] nothing", "0 errors, 0 warnings"}},
     {"no manifest", "Tarvex.INI", nullptr, {"tool.dll"}, {}, 1,
-     {"M:0: error: no Tarvex.INI in the package folder: a run fails with \"Tarvex.ini Not "
-      "Found\"", "1 error, 0 warnings"}},
+     {"{missing-manifest} M:0: error: no Tarvex.INI in the package folder: a run fails with "
+      "\"Tarvex.ini Not Found\"",
+      "1 error, 0 warnings"}},
     {"manifest in another case; keys outside sections; no sections", "tarvex.ini",
      "stray=1\n[]\nx=1\n", {}, {}, 1,
-     {"posix M:0: error: no Tarvex.INI in the package folder (there is 'tarvex.ini': names "
-      "differ in case): a run fails with \"Tarvex.ini Not Found\"",
-      "win32 M:0: error: Tarvex.INI is stored as 'tarvex.ini': a run on POSIX would not find it",
-      "win32 M:0: error: no sections: a run deploys nothing and fails with \"File Info Not Found "
-      "in Tarvex.ini\"",
-      "win32 M:1: warning: key 'stray' before the first section belongs to no entry",
-      "win32 M:2: warning: a section without a name is never read",
+     {"posix {missing-manifest} M:0: error: no Tarvex.INI in the package folder (there is "
+      "'tarvex.ini': names differ in case): a run fails with \"Tarvex.ini Not Found\"",
+      "win32 {case-only} M:0: error: Tarvex.INI is stored as 'tarvex.ini': a run on POSIX would "
+      "not find it",
+      "win32 {no-sections} M:0: error: no sections: a run deploys nothing and fails with \"File "
+      "Info Not Found in Tarvex.ini\"",
+      "win32 {key-outside-section} M:1: warning: key 'stray' before the first section belongs to "
+      "no entry",
+      "win32 {nameless-section} M:2: warning: a section without a name is never read",
       "posix 1 error, 0 warnings", "win32 2 errors, 2 warnings"}},
     {"values", "Tarvex.INI",
      "[A]\nFileName=a.dll\nFilePath=Bin\nDuplix=Yes\nExecuteFile=1\nParameters=/x\n"
@@ -63,21 +72,27 @@ const Row kRows[] = {
       "[C] nothing",
       "[D] copy d.dll to <install>% (unregistering the installed library first), then register "
       "<install>%d.dll",
-      "M:3: error: FilePath 'Bin' does not end with '\\': a run glues folder and file name "
-      "together (<install>%Bina.dll)",
-      "M:4: error: Duplix=Yes counts as N: only Y (any case) asks for a copy",
-      "M:5: error: ExecuteFile=1 counts as N: only Y (any case) asks to register or run the file",
-      "M:6: warning: Parameters on an entry that is not executed are never used",
-      "M:8: warning: FileName is in quotes, which a run removes: it reads 'b.exe'",
-      "M:9: warning: FilePath '..\\..\\Up\\' climbs out of the installation folder with '..'",
-      "M:13: warning: unknown key 'FilName' (did you mean 'FileName'?): a run never reads it",
-      "M:14: warning: FilePath 'C:\\Abs\\' is absolute: a run still puts it below the "
-      "installation folder",
-      "M:15: warning: Parameters on an entry that is not executed are never used",
-      "M:17: warning: key 'Duplix' repeats line 16: only the first counts",
-      "M:22: warning: Parameters on a library are never used: a registration takes none",
-      "M:23: warning: unknown key 'Foo': a run never reads it (the keys are FileName, "
-      "FilePath, Duplix, ExecuteFile, Parameters)",
+      "{file-path-end} M:3: error: FilePath 'Bin' does not end with '\\': a run glues folder and "
+      "file name together (<install>%Bina.dll)",
+      "{flag-value} M:4: error: Duplix=Yes counts as N: only Y (any case) asks for a copy",
+      "{flag-value} M:5: error: ExecuteFile=1 counts as N: only Y (any case) asks to register or "
+      "run the file",
+      "{unused-parameters} M:6: warning: Parameters on an entry that is not executed are never "
+      "used",
+      "{quoted-value} M:8: warning: FileName is in quotes, which a run removes: it reads 'b.exe'",
+      "{climbing-path} M:9: warning: FilePath '..\\..\\Up\\' climbs out of the installation "
+      "folder with '..'",
+      "{unknown-key} M:13: warning: unknown key 'FilName' (did you mean 'FileName'?): a run never "
+      "reads it",
+      "{absolute-path} M:14: warning: FilePath 'C:\\Abs\\' is absolute: a run still puts it below "
+      "the installation folder",
+      "{unused-parameters} M:15: warning: Parameters on an entry that is not executed are never "
+      "used",
+      "{repeated-key} M:17: warning: key 'Duplix' repeats line 16: only the first counts",
+      "{unused-parameters} M:22: warning: Parameters on a library are never used: a registration "
+      "takes none",
+      "{unknown-key} M:23: warning: unknown key 'Foo': a run never reads it (the keys are "
+      "FileName, FilePath, Duplix, ExecuteFile, Parameters)",
       "3 errors, 9 warnings"}},
     {"entries and files", "Tarvex.INI",
      "[One]\nFileName=TOOL.DLL\nDuplix=Y\n[one]\nFileName=x\n[Sub]\nFileName=bin\\s.exe\n"
@@ -89,22 +104,24 @@ const Row kRows[] = {
       "[Sub] copy bin%s.exe to <install>%", "[Own] nothing",
       "[None] copy (no FileName) to <install>%", "[Text] fail to execute <install>%t.txt",
       "[Gone] copy gone.exe to <install>%",
-      "M:0: warning: 'extra.bin' is in the package folder but no entry names it",
-      "M:1: warning: library 'TOOL.DLL' is copied but not registered: a run unregisters the "
-      "installed one first and never registers the new one (ExecuteFile=Y does)",
-      "posix M:2: error: source 'TOOL.DLL' is not in the package folder (there is 'tool.dll': "
-      "names differ in case): a run fails this entry",
-      "win32 M:2: error: source 'TOOL.DLL' is stored as 'tool.dll': a run on POSIX would not "
-      "find it",
-      "M:4: error: section [one] repeats [One] of line 1 (names ignore case): a run reads only "
-      "the first, so it deploys that entry again and never reads this one",
-      "M:7: error: FileName 'bin\\s.exe' holds a folder separator: a package's files lie "
-      "directly in its folder",
-      "M:10: error: FileName 'Duplix.ini' names one of Tarvex's own files",
-      "M:12: error: Duplix=Y without a FileName: a run fails this entry",
-      "M:15: error: ExecuteFile=Y on 't.txt', which is neither a .DLL nor an .EXE: a run fails "
+      "{unnamed-file} M:0: warning: 'extra.bin' is in the package folder but no entry names it",
+      "{unregistered-library} M:1: warning: library 'TOOL.DLL' is copied but not registered: a "
+      "run unregisters the installed one first and never registers the new one (ExecuteFile=Y "
+      "does)",
+      "posix {missing-source} M:2: error: source 'TOOL.DLL' is not in the package folder (there "
+      "is 'tool.dll': names differ in case): a run fails this entry",
+      "win32 {case-only} M:2: error: source 'TOOL.DLL' is stored as 'tool.dll': a run on POSIX "
+      "would not find it",
+      "{repeated-section} M:4: error: section [one] repeats [One] of line 1 (names ignore case): "
+      "a run reads only the first, so it deploys that entry again and never reads this one",
+      "{separator-in-name} M:7: error: FileName 'bin\\s.exe' holds a folder separator: a "
+      "package's files lie directly in its folder",
+      "{own-file} M:10: error: FileName 'Duplix.ini' names one of Tarvex's own files",
+      "{missing-file-name} M:12: error: Duplix=Y without a FileName: a run fails this entry",
+      "{not-executable} M:15: error: ExecuteFile=Y on 't.txt', which is neither a .DLL nor an "
+      ".EXE: a run fails this entry",
+      "{missing-source} M:17: error: source 'gone.exe' is not in the package folder: a run fails "
       "this entry",
-      "M:17: error: source 'gone.exe' is not in the package folder: a run fails this entry",
       "7 errors, 2 warnings"}},
     {"names and folders as a run takes them", "Tarvex.INI",
      "[Slash]\nFileName=a.dll\nFilePath=Bin/\nDuplix=Y\nExecuteFile=Y\n"
@@ -122,20 +139,21 @@ const Row kRows[] = {
       "<install>%c.exe", "[Quote] copy q\"t.exe to <install>%", "[Installed] run <install>%i.exe",
       "[Read-only] copy r.txt to <install>%",
       "[Not runnable] copy n.exe to <install>%, then run <install>%n.exe",
-      "M:3: warning: FilePath 'Bin/' ends with '/': a run takes it as a folder, as it takes "
-      "'\\', which is the Windows style",
-      "M:8: error: FilePath 'Lib' does not end with '\\': a run copies the file to a file named "
-      "<install>%Lib, while it unregisters, registers or runs <install>%Libb.dll",
-      "M:12: error: FileName 'Duplix.log' names one of Tarvex's own files",
-      "M:19: error: FileName 'q\"t.exe' holds '\"', which no Windows name holds and no command "
-      "line can quote: a run fails this entry before copying anything (123)",
-      "M:19: error: source 'q\"t.exe' is not in the package folder: a run fails this entry",
-      "M:23: warning: ExecuteFile=Y without Duplix=Y on 'i.exe', which the package does not "
-      "hold: a run relies on <install>%i.exe being installed already",
-      "M:25: note: source 'r.txt' is read-only, and so is its copy: later runs leave it in "
-      "place while it holds these bytes, and cannot replace it with other bytes",
-      "posix M:28: warning: program 'n.exe' has no execute permission, nor has its copy: a run "
-      "cannot start it",
+      "{file-path-slash} M:3: warning: FilePath 'Bin/' ends with '/': a run takes it as a folder, "
+      "as it takes '\\', which is the Windows style",
+      "{file-path-end} M:8: error: FilePath 'Lib' does not end with '\\': a run copies the file "
+      "to a file named <install>%Lib, while it unregisters, registers or runs <install>%Libb.dll",
+      "{own-file} M:12: error: FileName 'Duplix.log' names one of Tarvex's own files",
+      "{quote-in-name} M:19: error: FileName 'q\"t.exe' holds '\"', which no Windows name holds "
+      "and no command line can quote: a run fails this entry before copying anything (123)",
+      "{missing-source} M:19: error: source 'q\"t.exe' is not in the package folder: a run fails "
+      "this entry",
+      "{execute-only} M:23: warning: ExecuteFile=Y without Duplix=Y on 'i.exe', which the "
+      "package does not hold: a run relies on <install>%i.exe being installed already",
+      "{read-only-source} M:25: note: source 'r.txt' is read-only, and so is its copy: later "
+      "runs leave it in place while it holds these bytes, and cannot replace it with other bytes",
+      "posix {not-runnable} M:28: warning: program 'n.exe' has no execute permission, nor has "
+      "its copy: a run cannot start it",
       "posix 4 errors, 3 warnings", "win32 4 errors, 2 warnings"}},
     {"a bad option", "Tarvex.INI", kClean, {}, {"--bogus"}, 2, {}},
     {"a missing folder", "Tarvex.INI", kClean, {}, {"--"}, 2, {}},
@@ -148,6 +166,46 @@ std::vector<std::string> Lines(const std::string& strText) {
   return objLines;
 }
 
+// Lays out a row's package folder.
+void subMakeFiles(const Row& objRow, const std::string& strFolder,
+                  std::vector<std::string>& objReadOnly) {
+  namespace fs = std::filesystem;
+  for (std::string strFile : objRow.objFiles) {
+    const size_t lngMark = strFile.find(':');
+    const std::string strMark = lngMark == std::string::npos ? "" : strFile.substr(lngMark);
+    strFile = strFile.substr(0, lngMark);
+    const std::string strPath = strFolder + Sep() + strFile;
+    if (strFile.back() == '/') {  // a folder: never a file no entry names
+      testing::MakeDir(strPath.substr(0, strPath.size() - 1));
+      continue;
+    }
+    WriteFile(strPath, "x");
+    if (strFile.size() > 4 && strFile.substr(strFile.size() - 4) == ".exe" && strMark != ":-x")
+      fs::permissions(strPath, fs::perms::owner_exec, fs::perm_options::add);
+    if (strMark == ":ro") {
+      testing::SetReadOnly(strPath, true);
+      objReadOnly.push_back(strPath);
+    }
+  }
+}
+
+// The rule IDs of a SARIF log's results, each checked against the rule its
+// index names.
+std::vector<std::string> SarifRules(const std::string& strLog) {
+  std::vector<std::string> objRules, objResults;
+  const std::regex objRule("\\{\"id\": \"([a-z-]+)\""),
+      objResult("\"ruleId\": \"([a-z-]+)\", \"ruleIndex\": ([0-9]+)");
+  for (std::sregex_iterator it(strLog.begin(), strLog.end(), objRule), itEnd; it != itEnd; ++it)
+    objRules.push_back((*it)[1]);
+  for (std::sregex_iterator it(strLog.begin(), strLog.end(), objResult), itEnd; it != itEnd;
+       ++it) {
+    const size_t lngIndex = std::stoul((*it)[2]);
+    EXPECT_TRUE(lngIndex < objRules.size() && objRules[lngIndex] == (*it)[1]) << (*it)[0];
+    objResults.push_back((*it)[1]);
+  }
+  return objResults;
+}
+
 TEST(Checker, RulesOnePackagePerRow) {
   const std::string strBuild = Sep() == "/" ? "posix " : "win32 ";
   for (const Row& objRow : kRows) {
@@ -157,26 +215,8 @@ TEST(Checker, RulesOnePackagePerRow) {
     testing::MakeDir(strFolder);
     if (objRow.strManifest != nullptr)
       WriteFile(strFolder + Sep() + objRow.strManifestName, objRow.strManifest);
-    // A file ":ro" is read-only, a program ":-x" has no execute permission.
     std::vector<std::string> objReadOnly;
-    for (std::string strFile : objRow.objFiles) {
-      const size_t lngMark = strFile.find(':');
-      const std::string strMark = lngMark == std::string::npos ? "" : strFile.substr(lngMark);
-      strFile = strFile.substr(0, lngMark);
-      const std::string strPath = strFolder + Sep() + strFile;
-      if (strFile.back() == '/') {  // a folder: never a file no entry names
-        testing::MakeDir(strPath.substr(0, strPath.size() - 1));
-        continue;
-      }
-      WriteFile(strPath, "x");
-      if (strFile.size() > 4 && strFile.substr(strFile.size() - 4) == ".exe" && strMark != ":-x")
-        std::filesystem::permissions(strPath, std::filesystem::perms::owner_exec,
-                                     std::filesystem::perm_options::add);
-      if (strMark == ":ro") {
-        testing::SetReadOnly(strPath, true);
-        objReadOnly.push_back(strPath);
-      }
-    }
+    subMakeFiles(objRow, strFolder, objReadOnly);
     // "--" ends the options: the folder after it does not exist.
     std::vector<std::string> objArgs(objRow.objArgs.begin(), objRow.objArgs.end());
     objArgs.push_back(!objArgs.empty() && objArgs.back() == "--" ? strFolder + "-missing"
@@ -184,11 +224,16 @@ TEST(Checker, RulesOnePackagePerRow) {
     std::string strOut, strErr;
     EXPECT_EQ(objRow.intExit, fncCheckMain("tarvex-check", objArgs, strOut, strErr));
 
-    std::vector<std::string> objWanted;
+    std::vector<std::string> objWanted, objRules;
     for (std::string strLine : objRow.objOut) {
       if (strLine.compare(0, 6, "posix ") == 0 || strLine.compare(0, 6, "win32 ") == 0) {
         if (strLine.compare(0, 6, strBuild) != 0) continue;
         strLine.erase(0, 6);
+      }
+      if (strLine[0] == '{') {
+        const size_t lngEnd = strLine.find("} ");
+        objRules.push_back(strLine.substr(1, lngEnd - 1));
+        strLine.erase(0, lngEnd + 2);
       }
       if (strLine.compare(0, 2, "M:") == 0)
         strLine.replace(0, 1, strFolder + Sep() + "Tarvex.INI");
@@ -198,6 +243,13 @@ TEST(Checker, RulesOnePackagePerRow) {
     }
     EXPECT_EQ(objWanted, Lines(strOut));
     EXPECT_EQ(objRow.intExit == 2, !strErr.empty()) << strErr;
+    if (objRow.intExit != 2) {
+      // The same findings as SARIF results, under the rules they were made with.
+      objArgs.insert(objArgs.begin(), {"--format", "sarif"});
+      std::string strLog;
+      EXPECT_EQ(objRow.intExit, fncCheckMain("tarvex-check", objArgs, strLog, strErr));
+      EXPECT_EQ(objRules, SarifRules(strLog));
+    }
     for (const std::string& strPath : objReadOnly) testing::SetReadOnly(strPath, false);
   }
 }

@@ -60,8 +60,8 @@ const char* fncClosestKey(const std::string& strName) {
 }  // namespace
 
 void subCheckKeys(const ScanSection& objScan, std::vector<Finding>& objFindings) {
-  auto subWarn = [&](long lngLine, const std::string& strText) {
-    objFindings.push_back(Finding{lngLine, false, strText, ""});
+  auto subWarn = [&](CheckRule intRule, long lngLine, const std::string& strText) {
+    objFindings.push_back(Finding{intRule, lngLine, strText, ""});
   };
   std::unordered_map<std::string, long> objSeen;
   for (const ScanKey& objKey : objScan.objKeys) {
@@ -70,7 +70,7 @@ void subCheckKeys(const ScanSection& objScan, std::vector<Finding>& objFindings)
     for (const char* strKey : kKnownKeys) blnKnown = blnKnown || strUpper == fncUpperCase(strKey);
     if (!blnKnown) {
       const char* strClosest = fncClosestKey(objKey.strName);
-      subWarn(objKey.lngLine,
+      subWarn(kRuleUnknownKey, objKey.lngLine,
               "unknown key " + fncQuote(objKey.strName) +
                   (strClosest != nullptr
                        ? " (did you mean " + fncQuote(strClosest) + "?): a run never reads it"
@@ -80,15 +80,17 @@ void subCheckKeys(const ScanSection& objScan, std::vector<Finding>& objFindings)
     }
     auto itSeen = objSeen.emplace(strUpper, objKey.lngLine);
     if (!itSeen.second) {
-      subWarn(objKey.lngLine, "key " + fncQuote(objKey.strName) + " repeats line " +
-                                  std::to_string(itSeen.first->second) + ": only the first counts");
+      subWarn(kRuleRepeatedKey, objKey.lngLine,
+              "key " + fncQuote(objKey.strName) + " repeats line " +
+                  std::to_string(itSeen.first->second) + ": only the first counts");
       continue;
     }
     const std::string& strValue = objKey.strValue;
     if (strValue.size() >= 2 && (strValue[0] == '"' || strValue[0] == '\'') &&
         strValue.back() == strValue[0])
-      subWarn(objKey.lngLine, objKey.strName + " is in quotes, which a run removes: it reads " +
-                                  fncQuote(strValue.substr(1, strValue.size() - 2)));
+      subWarn(kRuleQuotedValue, objKey.lngLine,
+              objKey.strName + " is in quotes, which a run removes: it reads " +
+                  fncQuote(strValue.substr(1, strValue.size() - 2)));
   }
 }
 

@@ -108,8 +108,7 @@ int fncCheckMain(const std::string& strProgram, const std::vector<std::string>& 
   for (const Finding& objFinding : objReport.objFindings)
     strOut += (objFinding.strFile.empty() ? strShown : strSealShown) + ":" +
               std::to_string(objFinding.lngLine) +
-              (objFinding.blnError ? ": error: "
-                                   : objFinding.blnNote ? ": note: " : ": warning: ") +
+              ": " + fncLevelName(fncRule(objFinding.intRule).intLevel) + ": " +
               objFinding.strText + "\n";
   strOut += fncCount(objReport.intErrors, "error") + ", " +
             fncCount(objReport.intWarnings, "warning") + "\n";

@@ -36,8 +36,8 @@ struct Context {
   std::string strInstall;
 };
 
-void subFind(Context& objCheck, long lngLine, bool blnError, const std::string& strText) {
-  objCheck.objReport.objFindings.push_back(Finding{lngLine, blnError, strText, ""});
+void subFind(Context& objCheck, CheckRule intRule, long lngLine, const std::string& strText) {
+  objCheck.objReport.objFindings.push_back(Finding{intRule, lngLine, strText, ""});
 }
 
 std::string fncQ(const std::string& strText) { return fncQuote(strText); }
@@ -65,7 +65,7 @@ void subCaseOnly(Context& objCheck, long lngLine, const std::string& strWhat,
                  const std::string& strName) {
   std::string strOther = fncOtherCase(objCheck.objListing, strName);
   if (!strOther.empty())
-    subFind(objCheck, lngLine, true,
+    subFind(objCheck, kRuleCaseOnly, lngLine,
             strWhat + " is stored as " + fncQ(strOther) + ": a run on POSIX would not find it");
 }
 
@@ -144,7 +144,7 @@ void subCheckFilePath(Context& objCheck, long lngPath, const EntryValues& objEnt
                        (blnCopy && fncFileKind(objEntry.strFileName) == ".DLL");
   const std::string strTarget = fncTargetOf(objCheck, objEntry);
   if (!strFilePath.empty() && strFilePath.back() == '/') {
-    subFind(objCheck, lngPath, false,
+    subFind(objCheck, kRuleFilePathSlash, lngPath,
             "FilePath " + fncQ(strFilePath) +
                 " ends with '/': a run takes it as a folder, as it takes '\\', which is the "
                 "Windows style");
@@ -153,14 +153,14 @@ void subCheckFilePath(Context& objCheck, long lngPath, const EntryValues& objEnt
     if (blnCopy) strText += "copies the file to a file named " + fncFolderOf(objCheck, objEntry);
     if (blnCopy && blnUsed) strText += ", while it unregisters, registers or runs " + strTarget;
     if (!blnCopy) strText += "glues folder and file name together (" + strTarget + ")";
-    subFind(objCheck, lngPath, true, strText);
+    subFind(objCheck, kRuleFilePathEnd, lngPath, strText);
   }
   if (fncIsAbsolute(strFilePath))
-    subFind(objCheck, lngPath, false,
+    subFind(objCheck, kRuleAbsolutePath, lngPath,
             "FilePath " + fncQ(strFilePath) +
                 " is absolute: a run still puts it below the installation folder");
   else if (fncClimbsOut(strFilePath))
-    subFind(objCheck, lngPath, false,
+    subFind(objCheck, kRuleClimbingPath, lngPath,
             "FilePath " + fncQ(strFilePath) + " climbs out of the installation folder with '..'");
 }
 
@@ -178,7 +178,7 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
   const std::string* pValues[] = {&objEntry.strDuplix, &objEntry.strExecuteFile};
   for (int i = 0; i < 2; ++i)
     if (!fncIsFlagValue(*pValues[i]))
-      subFind(objCheck, fncLine(kFlags[i][0]), true,
+      subFind(objCheck, kRuleFlagValue, fncLine(kFlags[i][0]),
               std::string(kFlags[i][0]) + "=" + *pValues[i] +
                   " counts as N: only Y (any case) " + kFlags[i][1]);
 
@@ -186,21 +186,21 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
   bool blnNameUsable = !strName.empty();
   const std::string strUpper = fncUpperCase(strName);
   if (strName.find_first_of("\\/") != std::string::npos) {
-    subFind(objCheck, lngName, true,
+    subFind(objCheck, kRuleSeparatorInName, lngName,
             "FileName " + fncQ(strFileName) +
                 " holds a folder separator: a package's files lie directly in its folder");
     blnNameUsable = false;
   } else if (fncIn(std::begin(kRunFiles), std::end(kRunFiles), strUpper)) {
-    subFind(objCheck, lngName, true,
+    subFind(objCheck, kRuleOwnFile, lngName,
             "FileName " + fncQ(strFileName) + " names one of Tarvex's own files");
   }
   if (strFileName.empty() && (blnCopy || blnExecute))
-    subFind(objCheck, fncLine(blnCopy ? "Duplix" : "ExecuteFile"), true,
+    subFind(objCheck, kRuleMissingFileName, fncLine(blnCopy ? "Duplix" : "ExecuteFile"),
             std::string(blnCopy ? "Duplix" : "ExecuteFile") +
                 "=Y without a FileName: a run fails this entry");
   const bool blnQuoteInName = strFileName.find('"') != std::string::npos;
   if ((blnCopy || blnExecute) && fncTargetOf(objCheck, objEntry).find('"') != std::string::npos)
-    subFind(objCheck, blnQuoteInName ? lngName : fncLine("FilePath"), true,
+    subFind(objCheck, kRuleQuoteInName, blnQuoteInName ? lngName : fncLine("FilePath"),
             std::string(blnQuoteInName ? "FileName " + fncQ(strFileName)
                                        : "FilePath " + fncQ(objEntry.strFilePath)) +
                 " holds '\"', which no Windows name holds and no command line can quote: a run "
@@ -213,7 +213,7 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
   if (blnCopy && blnNameUsable) objCheck.objReport.objCopySources.emplace_back(strFileName, lngName);
   if (blnCopy && blnNameUsable && !blnWrittenByRun) {
     if (!blnInPackage)
-      subFind(objCheck, lngName, true,
+      subFind(objCheck, kRuleMissingSource, lngName,
               "source " + fncQ(strName) + " is not in the package folder" +
                   fncCaseNote(objCheck.objListing, strName) + ": a run fails this entry");
     else
@@ -223,29 +223,27 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
     // A copy keeps its source's attributes (on POSIX its permission bits).
     const uint32_t lngTraits = Os().fncFileTraits(strSource);
     if (lngTraits & kTraitReadOnly)
-      objCheck.objReport.objFindings.push_back(
-          Finding{lngName, false,
-                  "source " + fncQ(strName) +
-                      " is read-only, and so is its copy: later runs leave it in place while "
-                      "it holds these bytes, and cannot replace it with other bytes",
-                  "", true});
+      subFind(objCheck, kRuleReadOnlySource, lngName,
+              "source " + fncQ(strName) +
+                  " is read-only, and so is its copy: later runs leave it in place while it "
+                  "holds these bytes, and cannot replace it with other bytes");
     if (blnExecute && strKind == ".EXE" && (lngTraits & kTraitNotRunnable))
-      subFind(objCheck, lngName, false,
+      subFind(objCheck, kRuleNotRunnable, lngName,
               "program " + fncQ(strName) +
                   " has no execute permission, nor has its copy: a run cannot start it");
   }
   if (blnExecute && !blnCopy && blnNameUsable && !blnInPackage)
-    subFind(objCheck, fncLine("ExecuteFile"), false,
+    subFind(objCheck, kRuleExecuteOnly, fncLine("ExecuteFile"),
             "ExecuteFile=Y without Duplix=Y on " + fncQ(strName) +
                 ", which the package does not hold: a run relies on " +
                 fncTargetOf(objCheck, objEntry) + " being installed already");
   if (blnCopy && !blnExecute && strKind == ".DLL")
-    subFind(objCheck, fncLine("ExecuteFile"), false,
+    subFind(objCheck, kRuleUnregisteredLibrary, fncLine("ExecuteFile"),
             "library " + fncQ(strName) +
                 " is copied but not registered: a run unregisters the installed one first and "
                 "never registers the new one (ExecuteFile=Y does)");
   if (blnExecute && !strFileName.empty() && strKind != ".DLL" && strKind != ".EXE")
-    subFind(objCheck, fncLine("ExecuteFile"), true,
+    subFind(objCheck, kRuleNotExecutable, fncLine("ExecuteFile"),
             "ExecuteFile=Y on " + fncQ(strFileName) +
                 ", which is neither a .DLL nor an .EXE: a run fails this entry");
 
@@ -253,10 +251,10 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
 
   if (!objEntry.strParameters.empty()) {
     if (!blnExecute)
-      subFind(objCheck, fncLine("Parameters"), false,
+      subFind(objCheck, kRuleUnusedParameters, fncLine("Parameters"),
               "Parameters on an entry that is not executed are never used");
     else if (strKind == ".DLL")
-      subFind(objCheck, fncLine("Parameters"), false,
+      subFind(objCheck, kRuleUnusedParameters, fncLine("Parameters"),
               "Parameters on a library are never used: a registration takes none");
   }
 }
@@ -265,15 +263,16 @@ void subCheckManifest(Context& objCheck, const Manifest& objManifest,
                       const std::string& strBytes) {
   const std::vector<ScanSection> objScan = fncScanManifest(strBytes);
   for (const ScanKey& objKey : objScan[0].objKeys)
-    subFind(objCheck, objKey.lngLine, false,
+    subFind(objCheck, kRuleKeyOutsideSection, objKey.lngLine,
             "key " + fncQ(objKey.strName) + " before the first section belongs to no entry");
   for (size_t i = 1; i < objScan.size(); ++i)
     if (objScan[i].strName.empty())
-      subFind(objCheck, objScan[i].lngLine, false, "a section without a name is never read");
+      subFind(objCheck, kRuleNamelessSection, objScan[i].lngLine,
+              "a section without a name is never read");
 
   const std::vector<std::string> objNames = fncGetSectionNames(objManifest);
   if (objNames.empty()) {
-    subFind(objCheck, 0, true,
+    subFind(objCheck, kRuleNoSections, 0,
             "no sections: a run deploys nothing and fails with \"File Info Not Found in "
             "Tarvex.ini\"");
     return;
@@ -291,13 +290,13 @@ void subCheckManifest(Context& objCheck, const Manifest& objManifest,
     const EntryValues objEntry = fncReadEntry(strSection, objManifest);
     objCheck.objReport.objPlan.push_back(fncPlanLine(objCheck, strSection, objEntry));
     if (g_run.blnFailed)
-      subFind(objCheck, lngHeader, true,
+      subFind(objCheck, kRuleUnreadableValue, lngHeader,
               "a value of [" + strSection + "] cannot be read: a run fails this entry");
     objNamedFiles.insert(fncUpperCase(fncPackageName(objEntry.strFileName)));
     auto itFirst = objFirst.emplace(fncUpperCase(strSection), pScan);
     if (!itFirst.second) {
       const ScanSection* pFirst = itFirst.first->second;
-      subFind(objCheck, lngHeader, true,
+      subFind(objCheck, kRuleRepeatedSection, lngHeader,
               "section [" + strSection + "] repeats [" +
                   (pFirst != nullptr ? pFirst->strName : strSection) + "] of line " +
                   std::to_string(pFirst != nullptr ? pFirst->lngLine : 0) +
@@ -319,7 +318,8 @@ void subCheckManifest(Context& objCheck, const Manifest& objManifest,
   }
   std::sort(objUnnamed.begin(), objUnnamed.end());
   for (const std::string& strFile : objUnnamed)
-    subFind(objCheck, 0, false, fncQ(strFile) + " is in the package folder but no entry names it");
+    subFind(objCheck, kRuleUnnamedFile, 0,
+            fncQ(strFile) + " is in the package folder but no entry names it");
 }
 
 }  // namespace
@@ -345,12 +345,12 @@ CheckReport fncCheckPackage(const std::string& strFolder, const std::string& str
   const Package objPackage = fncReadPackage(strFolder, &strBytes);
   const Error& objError = objPackage.objManifestError;
   if (objError.lngNumber == kErrFileNotFound) {
-    subFind(objCheck, 0, true,
+    subFind(objCheck, kRuleMissingManifest, 0,
             std::string("no ") + kManifestName + " in the package folder" +
                 fncCaseNote(objCheck.objListing, kManifestName) +
                 ": a run fails with \"Tarvex.ini Not Found\"");
   } else if (objError.lngNumber != 0) {
-    subFind(objCheck, 0, true,
+    subFind(objCheck, kRuleUnreadableManifest, 0,
             std::string(kManifestName) + " cannot be read:" + fncErrorSuffix(objError));
   } else {
     subCaseOnly(objCheck, 0, kManifestName, kManifestName);

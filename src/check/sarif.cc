@@ -1,5 +1,6 @@
 // The findings as a SARIF 2.1.0 log, for CI systems that show findings on a
-// package's own lines: one run, a rule per kind of finding.
+// package's own lines: one run, a rule per kind of finding, each result
+// under the rule its finding was made with.
 #include <cstring>
 
 #include "check/check.h"
@@ -14,69 +15,11 @@ namespace tarvex {
 
 namespace {
 
-// A kind of finding and how its text is told from the others: by its fixed
-// start, middle and end (the parts around the names and values it quotes).
-// The first rule that fits wins; "other" fits every text.
-struct Rule {
-  const char* strId;
-  const char* strDescription;
-  const char* strPrefix;
-  const char* strMiddle;
-  const char* strSuffix;
+const RuleInfo kRules[] = {
+#define TARVEX_RULE(NAME, ID, LEVEL, DESCRIPTION) {ID, LEVEL, DESCRIPTION},
+#include "check/rules.def"
 };
-
-const char kSealed[] = ": a sealed run fails before its first entry";
-
-const Rule kRules[] = {
-    {"seal-unreadable", "The seal file cannot be read", "Tarvex.SHA256 cannot be read:", "", ""},
-    {"seal-line", "A line of the seal file is not a seal line", "not a seal line", "", ""},
-    {"seal-missing-file", "A file the seal lists is missing", "'", "", "' is missing: a sealed run fails before its first entry"},
-    {"seal-mismatch", "A file does not match its sealed digest", "'", "", "' does not match its digest: a sealed run fails before its first entry"},
-    {"seal-file-unreadable", "A file the seal lists cannot be read", "'", "' cannot be read:", kSealed},
-    {"not-sealed", "The manifest or a copy source is missing from the seal", "", " is not sealed", kSealed},
-    {"missing-manifest", "The package has no manifest", "no Tarvex.INI in the package folder", "", ""},
-    {"unreadable-manifest", "The manifest cannot be read", "Tarvex.INI cannot be read:", "", ""},
-    {"case-only", "A file is stored under another case", "", "", ": a run on POSIX would not find it"},
-    {"seal-case-only", "The seal is stored under another case", "the seal is stored as '", "", "and deploy unsealed"},
-    {"no-sections", "The manifest has no sections", "no sections:", "", ""},
-    {"unreadable-value", "A value of an entry cannot be read", "a value of [", "", "cannot be read: a run fails this entry"},
-    {"repeated-section", "A section name repeats an earlier one", "section [", "", "and never reads this one"},
-    {"flag-value", "A Duplix or ExecuteFile value other than Y or N", "", " counts as N: only Y (any case) ", ""},
-    {"missing-file-name", "A copy or execution without a FileName", "", "", "=Y without a FileName: a run fails this entry"},
-    {"not-executable", "ExecuteFile=Y on a file that is neither a .DLL nor an .EXE", "ExecuteFile=Y on ", "", "which is neither a .DLL nor an .EXE: a run fails this entry"},
-    {"separator-in-name", "A FileName holding a folder separator", "FileName '", "", "holds a folder separator: a package's files lie directly in its folder"},
-    {"own-file", "A FileName naming one of Tarvex's own files", "FileName '", "", "' names one of Tarvex's own files"},
-    {"missing-source", "A copy source is not in the package folder", "source '", "", ": a run fails this entry"},
-    {"absolute-path", "An absolute FilePath", "FilePath '", "", "' is absolute: a run still puts it below the installation folder"},
-    {"climbing-path", "A FilePath that climbs out of the installation folder", "FilePath '", "", "' climbs out of the installation folder with '..'"},
-    {"file-path-end", "A FilePath that does not end with a backslash", "FilePath '", "' does not end with '\\': a run glues", ""},
-    {"unknown-key", "A key a run never reads", "unknown key '", "", ""},
-    {"repeated-key", "A key repeated in a section", "key '", "", ": only the first counts"},
-    {"key-outside-section", "A key before the first section", "key '", "", "before the first section belongs to no entry"},
-    {"quoted-value", "A value in quotes, which a run removes", "", " is in quotes, which a run removes: it reads '", ""},
-    {"unused-parameters", "Parameters that a run never uses", "Parameters on ", "", ""},
-    {"nameless-section", "A section without a name", "a section without a name", "", ""},
-    {"unnamed-file", "A file in the package folder that no entry names", "", "", "is in the package folder but no entry names it"},
-    {"other", "Another finding", "", "", ""},
-};
-
-size_t fncRuleOf(const std::string& strText) {
-  const size_t lngCount = sizeof kRules / sizeof kRules[0];
-  for (size_t i = 0; i + 1 < lngCount; ++i) {
-    const Rule& objRule = kRules[i];
-    const size_t lngPrefix = std::strlen(objRule.strPrefix);
-    const size_t lngSuffix = std::strlen(objRule.strSuffix);
-    if (strText.size() < lngPrefix + lngSuffix) continue;
-    if (strText.compare(0, lngPrefix, objRule.strPrefix) != 0) continue;
-    if (strText.compare(strText.size() - lngSuffix, lngSuffix, objRule.strSuffix) != 0) continue;
-    if (*objRule.strMiddle != '\0' &&
-        strText.substr(lngPrefix, strText.size() - lngPrefix - lngSuffix)
-                .find(objRule.strMiddle) == std::string::npos)
-      continue;
-    return i;
-  }
-  return lngCount - 1;
-}
+static_assert(sizeof kRules / sizeof kRules[0] == kRuleCount, "a rule per kind");
 
 void subAppendCode(std::string& strOut, unsigned lngCode) {
   char strEscape[8];
@@ -157,6 +100,12 @@ std::string fncUri(const std::string& strPath) {
 
 }  // namespace
 
+const RuleInfo& fncRule(CheckRule intRule) { return kRules[intRule]; }
+
+const char* fncLevelName(FindingLevel intLevel) {
+  return intLevel == kLevelError ? "error" : intLevel == kLevelNote ? "note" : "warning";
+}
+
 std::string fncSarifLog(const CheckReport& objReport, const std::string& strManifest,
                         const std::string& strSeal) {
   std::string strOut =
@@ -164,19 +113,21 @@ std::string fncSarifLog(const CheckReport& objReport, const std::string& strMani
       "  \"version\": \"2.1.0\",\n  \"runs\": [\n    {\n      \"tool\": {\n"
       "        \"driver\": {\n          \"name\": \"tarvex-check\",\n"
       "          \"version\": \"" TARVEX_VERSION_TEXT "\",\n          \"rules\": [";
-  const size_t lngRules = sizeof kRules / sizeof kRules[0];
-  for (size_t i = 0; i < lngRules; ++i)
+  for (int i = 0; i < kRuleCount; ++i)
     strOut += std::string(i == 0 ? "" : ",") + "\n            {\"id\": " +
               fncJson(kRules[i].strId) + ", \"shortDescription\": {\"text\": " +
-              fncJson(kRules[i].strDescription) + "}}";
+              fncJson(kRules[i].strDescription) +
+              "}, \"defaultConfiguration\": {\"level\": \"" +
+              fncLevelName(kRules[i].intLevel) + "\"}}";
   strOut += "\n          ]\n        }\n      },\n      \"results\": [";
   bool blnFirst = true;
   for (const Finding& objFinding : objReport.objFindings) {
-    const size_t lngRule = fncRuleOf(objFinding.strText);
+    const RuleInfo& objRule = kRules[objFinding.intRule];
     const std::string strFile = objFinding.strFile.empty() ? strManifest : strSeal;
     strOut += std::string(blnFirst ? "" : ",") + "\n        {\"ruleId\": " +
-              fncJson(kRules[lngRule].strId) + ", \"ruleIndex\": " + std::to_string(lngRule) +
-              ", \"level\": " + (objFinding.blnError ? "\"error\"" : objFinding.blnNote ? "\"note\"" : "\"warning\"") +
+              fncJson(objRule.strId) + ", \"ruleIndex\": " +
+              std::to_string(static_cast<int>(objFinding.intRule)) + ", \"level\": \"" +
+              fncLevelName(objRule.intLevel) + "\"" +
               ", \"message\": {\"text\": " + fncJson(objFinding.strText) +
               "}, \"locations\": [{\"physicalLocation\": {\"artifactLocation\": {\"uri\": " +
               fncJson(fncUri(strFile)) + "}" +

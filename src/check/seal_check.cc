@@ -13,8 +13,10 @@ namespace {
 
 const char kBeforeFirstEntry[] = ": a sealed run fails before its first entry";
 
-void subFindSeal(CheckReport& objReport, long lngLine, const std::string& strText) {
-  objReport.objFindings.push_back(Finding{lngLine, true, strText + kBeforeFirstEntry, kSealName});
+void subFindSeal(CheckReport& objReport, CheckRule intRule, long lngLine,
+                 const std::string& strText) {
+  objReport.objFindings.push_back(
+      Finding{intRule, lngLine, strText + kBeforeFirstEntry, kSealName});
 }
 
 // The line of the manifest that names a copy source; 0 for the manifest.
@@ -34,7 +36,11 @@ void subOrderAndCount(CheckReport& objReport) {
                    });
   objReport.intErrors = objReport.intWarnings = 0;
   for (const Finding& objFinding : objReport.objFindings)
-    if (!objFinding.blnNote) ++(objFinding.blnError ? objReport.intErrors : objReport.intWarnings);
+    switch (fncRule(objFinding.intRule).intLevel) {
+      case kLevelError: ++objReport.intErrors; break;
+      case kLevelWarning: ++objReport.intWarnings; break;
+      case kLevelNote: break;
+    }
 }
 
 void subCheckSeal(const Package& objPackage, CheckReport& objReport) {
@@ -44,39 +50,41 @@ void subCheckSeal(const Package& objPackage, CheckReport& objReport) {
     for (const std::string& strFile : Os().fncListFiles(objPackage.strFolder))
       if (fncUpperCase(strFile) == fncUpperCase(kSealName))
         objReport.objFindings.push_back(
-            Finding{0, true, "the seal is stored as '" + strFile +
-                             "': a run on POSIX would not find it, and deploy unsealed", ""});
+            Finding{kRuleSealCaseOnly, 0,
+                    "the seal is stored as '" + strFile +
+                        "': a run on POSIX would not find it, and deploy unsealed", ""});
     return;
   }
   for (const SealProblem& objProblem : fncCheckSeal(objPackage, objReport.objSealedFiles)) {
     const std::string strName = "'" + objProblem.strName + "'";
     switch (objProblem.intFault) {
       case kSealUnreadable:
-        subFindSeal(objReport, 0,
+        subFindSeal(objReport, kRuleSealUnreadable, 0,
                     std::string(kSealName) + " cannot be read:" +
                         fncErrorSuffix(objProblem.objError));
         break;
       case kSealBadLine:
-        subFindSeal(objReport, objProblem.lngLine,
+        subFindSeal(objReport, kRuleSealLine, objProblem.lngLine,
                     "not a seal line (64 hex digits, two spaces or ' *', a file name inside "
                     "the package)");
         break;
       case kSealFileMissing:
-        subFindSeal(objReport, objProblem.lngLine, strName + " is missing");
+        subFindSeal(objReport, kRuleSealMissingFile, objProblem.lngLine, strName + " is missing");
         break;
       case kSealMismatch:
-        subFindSeal(objReport, objProblem.lngLine, strName + " does not match its digest");
+        subFindSeal(objReport, kRuleSealMismatch, objProblem.lngLine,
+                    strName + " does not match its digest");
         break;
       case kSealFileUnreadable:
-        subFindSeal(objReport, objProblem.lngLine,
+        subFindSeal(objReport, kRuleSealFileUnreadable, objProblem.lngLine,
                     strName + " cannot be read:" + fncErrorSuffix(objProblem.objError));
         break;
       case kSealNotListed:
         if (objProblem.strName == kManifestName) {
-          subFindSeal(objReport, 0, std::string(kManifestName) + " is not sealed");
+          subFindSeal(objReport, kRuleNotSealed, 0, std::string(kManifestName) + " is not sealed");
         } else {
           objReport.objFindings.push_back(Finding{
-              fncSourceLine(objReport, objProblem.strName), true,
+              kRuleNotSealed, fncSourceLine(objReport, objProblem.strName),
               "source " + strName + " is not sealed in " + kSealName + kBeforeFirstEntry, ""});
         }
         break;
