@@ -1,6 +1,7 @@
 // The package checker: reads a package folder as a run would and says what a
 // run would do with it and what is wrong. It never writes, creates, deletes
-// or starts anything, and reads nothing outside the package folder.
+// or starts anything, and reads nothing outside the package folder but what
+// a link there leads to, which a run would copy.
 //
 // Values come from the run's own routines (fncGetSectionNames, fncReadEntry
 // over fncReadINI), so the checker and a run cannot disagree on what a key
@@ -9,6 +10,8 @@
 #ifndef TARVEX_CHECK_CHECK_H_
 #define TARVEX_CHECK_CHECK_H_
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,6 +91,26 @@ std::string fncQuote(const std::string& strText);
 // it starts.
 bool fncIsAbsolute(const std::string& strPath);
 bool fncClimbsOut(const std::string& strPath);
+
+// ---- sources.cc: a copy source as a run opens it.
+
+// The regular files directly in a package folder, by identity (volume,
+// index): read once, when the first link asks where it leads.
+struct PackageFiles {
+  std::string strFolder;
+  bool blnRead = false;
+  std::map<std::pair<uint64_t, uint64_t>, std::string> objByIdentity;
+};
+
+// The findings on a copy source the package folder holds (at lngLine):
+// a link (a warning where it leads to a file of the package, an error
+// where it leads out), what is not a regular file or cannot be read, a
+// read-only source; and with blnProgram (an .EXE that is run) one without
+// execute permission or empty.
+void subCheckSource(PackageFiles& objFiles, const std::string& strName, long lngLine,
+                    bool blnProgram, std::vector<Finding>& objFindings);
+// True when the name itself is a link or another reparse point.
+bool fncIsLink(const std::string& strPath);
 
 // ---- seal_check.cc: the package's seal.
 

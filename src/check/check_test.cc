@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -21,15 +22,18 @@ struct Row {
   const char* strName;
   const char* strManifestName;
   const char* strManifest;  // nullptr: none
-  // A package file or a folder ("name/"). A mark after ':' makes a file
-  // read-only (ro) or a program without execute permission (-x).
+  // A package file, a folder ("name/") or a link ("name->target"; POSIX
+  // only). A mark after ':' makes a file read-only (ro), a program without
+  // execute permission (-x), empty, 16 MiB and a byte (big), or has the
+  // platform refuse to open it (denied: 5) or open it as a FIFO (fifo).
   std::vector<const char*> objFiles;
   std::vector<const char*> objArgs;  // before the folder
   int intExit;
   // A finding's line starts with its rule "{ID} "; "M:" stands for the
-  // manifest's path, '%' for the separator, and a line starting "posix " or
-  // "win32 " is expected on that build only.
+  // manifest's path, "S:" for the seal's, '%' for the separator, and a
+  // line starting "posix " or "win32 " is expected on that build only.
   std::vector<const char*> objOut;
+  bool blnPosixOnly = false;  // links, which a Windows account may not make
 };
 
 const char kClean[] =
@@ -37,9 +41,19 @@ const char kClean[] =
     "Duplix=Y\r\nExecuteFile=y\r\n\r\n[Installer]\r\nFileName=setup.exe\r\nDuplix=Y\r\n"
     "ExecuteFile=Y\r\nParameters=/quiet\r\n[Readme]\r\nFileName=readme.txt\r\n";
 
+// One copy, whose package carries a seal that a run cannot read.
+const char kSealed[] = "[A]\nFileName=a.txt\nDuplix=Y\n";
+#define TARVEX_SEAL_ROW(NAME, FILES, ERROR, POSIX_ONLY)                                    \
+  {NAME, "Tarvex.INI", kSealed, FILES, {}, 1,                                              \
+   {"[A] copy a.txt to <install>%",                                                        \
+    "{seal-unreadable} S:0: error: Tarvex.SHA256 cannot be read: " ERROR                   \
+    ": a sealed run fails before its first entry",                                         \
+    "1 error, 0 warnings"},                                                                \
+   POSIX_ONLY}
+
 const Row kRows[] = {
     {"clean, Tarvex's own files aside", "Tarvex.INI", kClean,
-     {"tool.dll", "setup.exe", "readme.txt", "Tarvex.exe", "Duplix.log"},
+     {"tool.dll", "setup.exe", "readme.txt", "Tarvex.exe", "Tarvex", "Duplix.log", ".Tarvex.lock"},
      {"--install", "C:\\Agent"}, 0,
      {"[Tool library] copy tool.dll to C:\\Agent%Bin% (unregistering the installed library "
       "first), then register C:\\Agent%Bin%tool.dll",
@@ -61,6 +75,14 @@ const Row kRows[] = {
       "no entry",
       "win32 {nameless-section} M:2: warning: a section without a name is never read",
       "posix 1 error, 0 warnings", "win32 2 errors, 2 warnings"}},
+    {"a manifest that cannot be read", "Tarvex.INI", "[A]\n", {"Tarvex.INI:denied"}, {}, 1,
+     {"{unreadable-manifest} M:0: error: Tarvex.INI cannot be read: 5 Permission denied",
+      "1 error, 0 warnings"}},
+    {"a manifest that is a link", "Tarvex.INI", nullptr, {"real.ini", "Tarvex.INI->real.ini"}, {},
+     1,
+     {"{unreadable-manifest} M:0: error: Tarvex.INI cannot be read: 681 Path is a link",
+      "1 error, 0 warnings"},
+     true},
     {"values", "Tarvex.INI",
      "[A]\nFileName=a.dll\nFilePath=Bin\nDuplix=Yes\nExecuteFile=1\nParameters=/x\n"
      "[B]\nFileName=\"b.exe\"\nFilePath=..\\..\\Up\\\nDuplix=y\nExecuteFile=Y\n"
@@ -152,12 +174,78 @@ const Row kRows[] = {
       "package does not hold: a run relies on <install>%i.exe being installed already",
       "{read-only-source} M:25: note: source 'r.txt' is read-only, and so is its copy: later "
       "runs leave it in place while it holds these bytes, and cannot replace it with other bytes",
-      "posix {not-runnable} M:28: warning: program 'n.exe' has no execute permission, nor has "
-      "its copy: a run cannot start it",
-      "posix 4 errors, 3 warnings", "win32 4 errors, 2 warnings"}},
+      "posix {not-runnable} M:28: error: program 'n.exe' has no execute permission, nor has its "
+      "copy: a run fails to start it (5)",
+      "posix 5 errors, 2 warnings", "win32 4 errors, 2 warnings"}},
+    {"sources as a run opens them; Tarvex's own files", "Tarvex.INI",
+     "[Denied]\nFileName=d.txt\nDuplix=Y\n[Fifo]\nFileName=f.txt\nDuplix=Y\n"
+     "[Empty]\nFileName=e.exe\nDuplix=Y\nExecuteFile=Y\n[Empty text]\nFileName=e.txt\nDuplix=Y\n"
+     "[Held]\nFileName=h.exe\nExecuteFile=Y\n[Lock]\nFileName=.Tarvex.lock\nDuplix=Y\n"
+     "[Program]\nFileName=Tarvex\nDuplix=Y\n",
+     {"d.txt:denied", "f.txt:fifo", "e.exe:empty", "e.txt:empty", "h.exe"}, {}, 1,
+     {"[Denied] copy d.txt to <install>%", "[Fifo] copy f.txt to <install>%",
+      "[Empty] copy e.exe to <install>%, then run <install>%e.exe",
+      "[Empty text] copy e.txt to <install>%", "[Held] run <install>%h.exe",
+      "[Lock] copy .Tarvex.lock to <install>%", "[Program] copy Tarvex to <install>%",
+      "{unreadable-source} M:2: error: source 'd.txt' cannot be read: 5 Permission denied: a run "
+      "fails this entry",
+      "{irregular-source} M:5: error: source 'f.txt' is not a regular file (a FIFO, device or "
+      "socket): a run fails this entry (87)",
+      "{empty-program} M:8: warning: program 'e.exe' is empty (0 bytes): a run fails to start it "
+      "(193)",
+      "{execute-only} M:16: warning: ExecuteFile=Y without Duplix=Y on 'h.exe', which the "
+      "package holds but a run does not copy: a run relies on <install>%h.exe being installed "
+      "already",
+      "{own-file} M:18: error: FileName '.Tarvex.lock' names one of Tarvex's own files",
+      "{own-file} M:21: error: FileName 'Tarvex' names one of Tarvex's own files",
+      "4 errors, 2 warnings"}},
+    {"sources that are links", "Tarvex.INI",
+     "[In]\nFileName=in.txt\nDuplix=Y\n[Out]\nFileName=out.txt\nDuplix=Y\n"
+     "[Gone]\nFileName=gone.txt\nDuplix=Y\n[Loop]\nFileName=loop.txt\nDuplix=Y\n"
+     "[Folder]\nFileName=sub.txt\nDuplix=Y\n[Real]\nFileName=real.txt\nDuplix=Y\n",
+     {"real.txt", "in.txt->real.txt", "../outside.txt", "out.txt->../outside.txt",
+      "gone.txt->nowhere.txt", "loop.txt->loop.txt", "sub/", "sub.txt->sub"},
+     {}, 1,
+     {"[In] copy in.txt to <install>%", "[Out] copy out.txt to <install>%",
+      "[Gone] copy gone.txt to <install>%", "[Loop] copy loop.txt to <install>%",
+      "[Folder] copy sub.txt to <install>%", "[Real] copy real.txt to <install>%",
+      "{linked-source} M:2: warning: source 'in.txt' is a link to 'real.txt' in the package "
+      "folder: a run copies that file",
+      "{outside-source} M:5: error: source 'out.txt' is a link that leads out of the package "
+      "folder: a run copies what it leads to",
+      "{missing-source} M:8: error: source 'gone.txt' is a link that leads to no file: a run "
+      "fails this entry",
+      "{missing-source} M:11: error: source 'loop.txt' is a link that leads to no file: a run "
+      "fails this entry",
+      "{missing-source} M:14: error: source 'sub.txt' is a link that leads to no file: a run "
+      "fails this entry",
+      "4 errors, 1 warning"},
+     true},
+    TARVEX_SEAL_ROW("a seal that is a folder",
+                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256/"}),
+                    "267 Path is a folder", false),
+    TARVEX_SEAL_ROW("a seal over the cap",
+                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256:big"}),
+                    "223 File too large", false),
+    TARVEX_SEAL_ROW("a seal that cannot be read",
+                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256:denied"}),
+                    "5 Permission denied", false),
+    TARVEX_SEAL_ROW("a seal that is a FIFO",
+                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256:fifo"}),
+                    "87 Invalid parameter", false),
+    TARVEX_SEAL_ROW("a seal that is a link",
+                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256->a.txt"}),
+                    "681 Path is a link", true),
+    TARVEX_SEAL_ROW("a seal that is a dangling link",
+                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256->nowhere"}),
+                    "681 Path is a link", true),
+    TARVEX_SEAL_ROW("a seal that is a link to itself",
+                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256->Tarvex.SHA256"}),
+                    "681 Path is a link", true),
     {"a bad option", "Tarvex.INI", kClean, {}, {"--bogus"}, 2, {}},
     {"a missing folder", "Tarvex.INI", kClean, {}, {"--"}, 2, {}},
 };
+#undef TARVEX_SEAL_ROW
 
 std::vector<std::string> Lines(const std::string& strText) {
   std::vector<std::string> objLines;
@@ -166,11 +254,37 @@ std::vector<std::string> Lines(const std::string& strText) {
   return objLines;
 }
 
+// The files a row's platform refuses to open (5) or opens as a FIFO, by name.
+std::map<std::string, std::string> g_objMarked;
+
+FileHandle fncMarkedOpen(const std::string& strPath, FileInfo* pInfo, bool blnAtName) {
+  auto it = g_objMarked.find(strPath.substr(strPath.find_last_of("\\/") + 1));
+  if (it != g_objMarked.end() && it->second == ":denied")
+    subRaise(kErrAccessDenied, fncErrorText(kErrAccessDenied));
+  const FileHandle objFile = blnAtName ? NativePlatform().fncOpenNoFollow(strPath, pInfo)
+                                       : NativePlatform().fncOpenRead(strPath, pInfo);
+  if (it != g_objMarked.end() && it->second == ":fifo") pInfo->blnRegular = false;
+  return objFile;
+}
+FileHandle fncMarkedOpenRead(const std::string& strPath, FileInfo* pInfo) {
+  return fncMarkedOpen(strPath, pInfo, false);
+}
+FileHandle fncMarkedOpenNoFollow(const std::string& strPath, FileInfo* pInfo) {
+  return fncMarkedOpen(strPath, pInfo, true);
+}
+
 // Lays out a row's package folder.
 void subMakeFiles(const Row& objRow, const std::string& strFolder,
                   std::vector<std::string>& objReadOnly) {
   namespace fs = std::filesystem;
+  g_objMarked.clear();
   for (std::string strFile : objRow.objFiles) {
+    const size_t lngArrow = strFile.find("->");
+    if (lngArrow != std::string::npos) {
+      fs::create_symlink(strFile.substr(lngArrow + 2),
+                         strFolder + Sep() + strFile.substr(0, lngArrow));
+      continue;
+    }
     const size_t lngMark = strFile.find(':');
     const std::string strMark = lngMark == std::string::npos ? "" : strFile.substr(lngMark);
     strFile = strFile.substr(0, lngMark);
@@ -179,7 +293,9 @@ void subMakeFiles(const Row& objRow, const std::string& strFolder,
       testing::MakeDir(strPath.substr(0, strPath.size() - 1));
       continue;
     }
-    WriteFile(strPath, "x");
+    WriteFile(strPath, strMark == ":empty" ? "" : "x");
+    if (strMark == ":big") fs::resize_file(strPath, (16u << 20) + 1);
+    if (strMark == ":denied" || strMark == ":fifo") g_objMarked[strFile] = strMark;
     if (strFile.size() > 4 && strFile.substr(strFile.size() - 4) == ".exe" && strMark != ":-x")
       fs::permissions(strPath, fs::perms::owner_exec, fs::perm_options::add);
     if (strMark == ":ro") {
@@ -209,8 +325,12 @@ std::vector<std::string> SarifRules(const std::string& strLog) {
 TEST(Checker, RulesOnePackagePerRow) {
   const std::string strBuild = Sep() == "/" ? "posix " : "win32 ";
   for (const Row& objRow : kRows) {
+    if (objRow.blnPosixOnly && strBuild != "posix ") continue;
     SCOPED_TRACE(objRow.strName);
     Harness objHarness;
+    objHarness.objTable.fncOpenRead = fncMarkedOpenRead;
+    objHarness.objTable.fncOpenNoFollow = fncMarkedOpenNoFollow;
+    objHarness.Install();
     const std::string strFolder = objHarness.strApp + Sep() + "package";
     testing::MakeDir(strFolder);
     if (objRow.strManifest != nullptr)
@@ -237,6 +357,8 @@ TEST(Checker, RulesOnePackagePerRow) {
       }
       if (strLine.compare(0, 2, "M:") == 0)
         strLine.replace(0, 1, strFolder + Sep() + "Tarvex.INI");
+      if (strLine.compare(0, 2, "S:") == 0)
+        strLine.replace(0, 1, strFolder + Sep() + "Tarvex.SHA256");
       for (char& chr : strLine)
         if (chr == '%') chr = Sep()[0];
       objWanted.push_back(strLine);

@@ -17,12 +17,16 @@ namespace tarvex {
 
 namespace {
 
-// Files a run reads or writes beside the program (on POSIX also its lock
-// file): never something to deploy.
-const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX.INI", "DUPLIX.LOG", "DUPLIX.INI",
-                                 ".TARVEX.LOCK", "TARVEX.SHA256"};
-// The programs themselves, which a package folder may hold as well.
-const char* const kPrograms[] = {"TARVEX", "TARVEXCHECK.EXE", "TARVEX-CHECK"};
+// Tarvex's own files beside the program: the program of either build and
+// what a run reads or writes there (on POSIX also its lock file). Never
+// something to deploy. All but the seal are in place while a run deploys
+// (it runs from, reads, writes or holds them), so a copy of one is never
+// short of its source.
+const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX", "TARVEX.INI", "DUPLIX.LOG",
+                                 "DUPLIX.INI", ".TARVEX.LOCK", "TARVEX.SHA256"};
+const char kSealUpper[] = "TARVEX.SHA256";
+// The checker, which a package folder may hold as well.
+const char* const kPrograms[] = {"TARVEXCHECK.EXE", "TARVEX-CHECK"};
 
 struct Listing {
   std::unordered_set<std::string> objExact;
@@ -34,6 +38,7 @@ struct Context {
   Listing objListing;
   std::string strFolder;
   std::string strInstall;
+  PackageFiles objFiles;
 };
 
 void subFind(Context& objCheck, CheckRule intRule, long lngLine, const std::string& strText) {
@@ -206,37 +211,38 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
                 " holds '\"', which no Windows name holds and no command line can quote: a run "
                 "fails this entry before copying anything (123)");
 
-  // The run writes its status file and log itself before any entry.
-  const bool blnWrittenByRun = strUpper == "DUPLIX.INI" || strUpper == "DUPLIX.LOG";
+  // A run has its own files in place when it deploys: a copy of one is
+  // never short of its source, and what lies at that name now is not what
+  // the run will copy.
+  const bool blnHeldByRun = fncIn(std::begin(kRunFiles), std::end(kRunFiles), strUpper) &&
+                            strUpper != kSealUpper;
   const std::string strSource = fncJoinPath(objCheck.strFolder, strName);
   const bool blnInPackage = blnNameUsable && Os().fncFileExists(strSource);
   if (blnCopy && blnNameUsable) objCheck.objReport.objCopySources.emplace_back(strFileName, lngName);
-  if (blnCopy && blnNameUsable && !blnWrittenByRun) {
-    if (!blnInPackage)
+  if (blnCopy && blnNameUsable && !blnHeldByRun) {
+    if (blnInPackage) {
+      subCaseOnly(objCheck, lngName, "source " + fncQ(strName), strName);
+      subCheckSource(objCheck.objFiles, strName, lngName, blnExecute && strKind == ".EXE",
+                     objCheck.objReport.objFindings);
+    } else if (fncIsLink(strSource)) {
+      subFind(objCheck, kRuleMissingSource, lngName,
+              "source " + fncQ(strName) +
+                  " is a link that leads to no file: a run fails this entry");
+    } else {
       subFind(objCheck, kRuleMissingSource, lngName,
               "source " + fncQ(strName) + " is not in the package folder" +
                   fncCaseNote(objCheck.objListing, strName) + ": a run fails this entry");
-    else
-      subCaseOnly(objCheck, lngName, "source " + fncQ(strName), strName);
+    }
   }
-  if (blnCopy && blnInPackage) {
-    // A copy keeps its source's attributes (on POSIX its permission bits).
-    const uint32_t lngTraits = Os().fncFileTraits(strSource);
-    if (lngTraits & kTraitReadOnly)
-      subFind(objCheck, kRuleReadOnlySource, lngName,
-              "source " + fncQ(strName) +
-                  " is read-only, and so is its copy: later runs leave it in place while it "
-                  "holds these bytes, and cannot replace it with other bytes");
-    if (blnExecute && strKind == ".EXE" && (lngTraits & kTraitNotRunnable))
-      subFind(objCheck, kRuleNotRunnable, lngName,
-              "program " + fncQ(strName) +
-                  " has no execute permission, nor has its copy: a run cannot start it");
-  }
-  if (blnExecute && !blnCopy && blnNameUsable && !blnInPackage)
+  // Whether the package holds the file or not, a run executes the one
+  // installed already.
+  if (blnExecute && !blnCopy && blnNameUsable && (strKind == ".DLL" || strKind == ".EXE"))
     subFind(objCheck, kRuleExecuteOnly, fncLine("ExecuteFile"),
             "ExecuteFile=Y without Duplix=Y on " + fncQ(strName) +
-                ", which the package does not hold: a run relies on " +
-                fncTargetOf(objCheck, objEntry) + " being installed already");
+                (blnInPackage ? ", which the package holds but a run does not copy"
+                              : ", which the package does not hold") +
+                ": a run relies on " + fncTargetOf(objCheck, objEntry) +
+                " being installed already");
   if (blnCopy && !blnExecute && strKind == ".DLL")
     subFind(objCheck, kRuleUnregisteredLibrary, fncLine("ExecuteFile"),
             "library " + fncQ(strName) +
@@ -335,6 +341,7 @@ CheckReport fncCheckPackage(const std::string& strFolder, const std::string& str
   Context objCheck;
   objCheck.strInstall = strInstall;
   objCheck.strFolder = strFolder;
+  objCheck.objFiles.strFolder = strFolder;
   for (std::string& strFile : Os().fncListFiles(strFolder)) {
     objCheck.objListing.objByUpper.emplace(fncUpperCase(strFile), strFile);
     objCheck.objListing.objExact.insert(std::move(strFile));

@@ -152,12 +152,35 @@ def case_broken_seals_deploy_nothing(t):
             for n in ("Tarvex.INI", "tool.dll", "setup.exe", "notes.txt")])
     broken(t, "sealini", lambda c: c.write("app/Tarvex.INI", read(c, "app/Tarvex.INI") + b";\r\n"),
            ["ERR : Package Seal - Tarvex.INI does not match"])
-    if t.name == "posix":
-        # A seal that cannot be read lets nothing through.
-        def fifo(c):
+
+
+def case_seals_that_cannot_be_read(t):
+    """A seal that cannot be read lets nothing through, and the checker says
+    so with the run's own number: a FIFO, a link (to a file of the package,
+    to nothing, to itself), a folder, a seal beyond 16 MiB."""
+    def replace(make):
+        def change(c):
             os.remove(os.path.join(c.app, "Tarvex.SHA256"))
-            os.mkfifo(os.path.join(c.app, "Tarvex.SHA256"))
-        broken(t, "sealfifo", fifo, ["ERR : Package Seal - Tarvex.SHA256 87 Invalid parameter"])
+            make(os.path.join(c.app, "Tarvex.SHA256"))
+        return change
+
+    def big(path):
+        with open(path, "wb") as f:
+            f.truncate((16 << 20) + 1)
+    cases = [("sealdir", os.mkdir, "267 Path is a folder"),
+             ("sealbig", big, "223 File too large")]
+    if t.name == "posix":
+        cases += [("sealfifo", os.mkfifo, "87 Invalid parameter"),
+                  ("seallink", lambda p: os.symlink("notes.txt", p), "681 Path is a link"),
+                  ("sealnone", lambda p: os.symlink("nowhere", p), "681 Path is a link"),
+                  ("sealloop", lambda p: os.symlink("Tarvex.SHA256", p), "681 Path is a link")]
+    for name, make, error in cases:
+        c = broken(t, name, replace(make), ["ERR : Package Seal - Tarvex.SHA256 " + error])
+        code, out = t.check(["--format", "sarif", c.app_n()])
+        results = json.loads("\n".join(out))["runs"][0]["results"]
+        expect((code, [(r["ruleId"], r["level"], r["message"]["text"]) for r in results]),
+               (1, [("seal-unreadable", "error", "Tarvex.SHA256 cannot be read: " + error +
+                     ": a sealed run fails before its first entry")]), "checker on " + name)
 
 
 def case_hand_written_seal(t):

@@ -12,7 +12,9 @@ Each case lays out an application folder (the program and its manifest), an
 agent installation folder with PMStatus, and the agent's registry values,
 runs one deployment and compares the whole run log and the status file.
 """
+import json
 import os
+import pwd
 import re
 import shutil
 import struct
@@ -161,10 +163,11 @@ class Posix:
                            stdin=subprocess.DEVNULL, preexec_fn=preexec)
         return p.returncode
 
-    def check(self, args):
+    def check(self, args, preexec=None):
         """The package checker: (exit code, standard output lines)."""
         p = subprocess.run([self.check_exe] + args, env=self.env, cwd=self.sandbox,
-                           timeout=120, stdin=subprocess.DEVNULL, capture_output=True)
+                           timeout=120, stdin=subprocess.DEVNULL, capture_output=True,
+                           preexec_fn=preexec)
         return p.returncode, p.stdout.decode("utf-8", "replace").splitlines()
 
 
@@ -273,7 +276,7 @@ class Windows:
                            timeout=300, stdin=subprocess.DEVNULL)
         return p.returncode
 
-    def check(self, args):
+    def check(self, args, preexec=None):
         p = self.wine(self.check_exe, *args, check=False)
         return p.returncode, p.stdout.decode("utf-8", "replace").replace("\r\n", "\n").splitlines()
 
@@ -710,38 +713,92 @@ def case_checker_broken_package(t):
     expect(c.exists("app/Duplix.log") or c.exists("app/Duplix.ini"), False, "checker wrote")
 
 
+def sarif_findings(t, folder, preexec=None):
+    """The checker's findings on a package as SARIF has them: (rule, level)."""
+    code, out = t.check(["--format", "sarif", folder], preexec)
+    return [(r["ruleId"], r["level"]) for r in json.loads("\n".join(out))["runs"][0]["results"]]
+
+
+def as_nobody():
+    """Drops root for nobody in the child, as an unprivileged account runs."""
+    entry = pwd.getpwnam("nobody")
+    os.setgroups([])
+    os.setgid(entry.pw_gid)
+    os.setuid(entry.pw_uid)
+
+
 def case_checker_agrees_with_the_run(t):
     """What the checker says of an entry is what a run then does with it:
-    (entry, package files, finding or None for no finding, exit code, target)."""
+    (entry, package files, findings as (rule, level), exit code, target).
+    A file is "data" (a byte), "program" (a byte, with execute permission),
+    "empty program", "->NAME" (a link), "fifo", or "denied" (a byte that the
+    account cannot read)."""
+    program = os.path.basename(t.exe)
     rows = [
-        ({"FileName": "a.txt", "FilePath": "Bin/", "Duplix": "Y"}, ["a.txt"],
-         "warning: FilePath 'Bin/' ends with '/'", 0, "agent/Bin/a.txt"),
-        ({"FileName": ".\\a.txt", "Duplix": "Y"}, ["a.txt"], None, 0, "agent/a.txt"),
-        ({"FileName": "Duplix.ini", "Duplix": "Y"}, [],
-         "error: FileName 'Duplix.ini' names one of Tarvex's own files", 0, "agent/Duplix.ini"),
-        ({"FileName": 'a"b.txt', "Duplix": "Y"}, [], "error: FileName 'a\"b.txt' holds '\"'",
-         1, None),
-        ({"FileName": "i.exe", "ExecuteFile": "Y"}, [],
-         "warning: ExecuteFile=Y without Duplix=Y on 'i.exe'", 1, None),
+        ({"FileName": "a.txt", "FilePath": "Bin/", "Duplix": "Y"}, {"a.txt": "data"},
+         [("file-path-slash", "warning")], 0, "agent/Bin/a.txt"),
+        ({"FileName": ".\\a.txt", "Duplix": "Y"}, {"a.txt": "data"}, [], 0, "agent/a.txt"),
+        ({"FileName": "Duplix.ini", "Duplix": "Y"}, {}, [("own-file", "error")], 0,
+         "agent/Duplix.ini"),
+        ({"FileName": program, "Duplix": "Y"}, {}, [("own-file", "error")], 0,
+         "agent/" + program),
+        ({"FileName": 'a"b.txt', "Duplix": "Y"}, {},
+         [("quote-in-name", "error"), ("missing-source", "error")], 1, None),
+        ({"FileName": "i.exe", "ExecuteFile": "Y"}, {}, [("execute-only", "warning")], 1, None),
+        ({"FileName": "i.exe", "ExecuteFile": "Y"}, {"i.exe": "program"},
+         [("execute-only", "warning")], 1, None),
+        ({"FileName": "e.exe", "Duplix": "Y", "ExecuteFile": "Y"}, {"e.exe": "empty program"},
+         [("empty-program", "warning")], 1, "agent/e.exe"),
     ]
     if t.name == "posix":
-        rows.append(({"FileName": "n.exe", "Duplix": "Y", "ExecuteFile": "Y"}, ["n.exe"],
-                     "warning: program 'n.exe' has no execute permission", 1, "agent/n.exe"))
-    for entry, files, finding, code, target in rows:
+        rows += [
+            ({"FileName": ".Tarvex.lock", "Duplix": "Y"}, {}, [("own-file", "error")], 0,
+             "agent/.Tarvex.lock"),
+            ({"FileName": "n.exe", "Duplix": "Y", "ExecuteFile": "Y"}, {"n.exe": "data"},
+             [("not-runnable", "error")], 1, "agent/n.exe"),
+            ({"FileName": "in.txt", "Duplix": "Y"}, {"real.txt": "data", "in.txt": "->real.txt"},
+             [("unnamed-file", "warning"), ("linked-source", "warning")], 0, "agent/in.txt"),
+            ({"FileName": "out.txt", "Duplix": "Y"}, {"out.txt": "->../outside.txt"},
+             [("outside-source", "error")], 0, "agent/out.txt"),
+            ({"FileName": "gone.txt", "Duplix": "Y"}, {"gone.txt": "->nowhere.txt"},
+             [("missing-source", "error")], 1, None),
+            ({"FileName": "f.txt", "Duplix": "Y"}, {"f.txt": "fifo"},
+             [("irregular-source", "error")], 1, None),
+            ({"FileName": "d.txt", "Duplix": "Y"}, {"d.txt": "denied"},
+             [("unreadable-source", "error")], 1, None),
+        ]
+    for entry, files, findings, code, target in rows:
         c = Case(t, "agree")
-        for name in files:
-            c.write("app/" + name, "x")
+        c.write("outside.txt", "outside")
+        for name, kind in files.items():
+            path = os.path.join(c.app, name)
+            if kind.startswith("->"):
+                os.symlink(kind[2:], path)
+            elif kind == "fifo":
+                os.mkfifo(path)
+            else:
+                c.write("app/" + name, "" if kind == "empty program" else "x")
+                os.chmod(path, 0o000 if kind == "denied" else
+                         0o755 if kind.endswith("program") else 0o644)
         c.manifest([("Entry", entry)])
         os.makedirs(os.path.join(c.agent, "Bin"))
-        out = t.check([c.app_n()])[1]
-        found = [line for line in out if ": error: " in line or ": warning: " in line]
-        if finding is None:
-            expect(found, [], "findings for %r" % entry)
-        else:
-            assert any(finding in line for line in found), (entry, out)
-        expect(c.run("1"), code, "exit code for %r" % entry)
+        preexec = None
+        if "denied" in files.values() and os.geteuid() == 0:
+            # Root reads anything: the check and the run are nobody's, who
+            # owns all of the sandbox but the file denied.
+            preexec = as_nobody
+            nobody = pwd.getpwnam("nobody")
+            for root, dirs, names in os.walk(c.dir):
+                for n in dirs + [n for n in names if files.get(n) != "denied"]:
+                    os.lchown(os.path.join(root, n), nobody.pw_uid, nobody.pw_gid)
+            os.chown(c.dir, nobody.pw_uid, nobody.pw_gid)
+        expect(sarif_findings(t, c.app_n(), preexec), findings, "findings for %r" % entry)
+        expect(t.run(c.app, ["1"], preexec) if preexec else c.run("1"), code,
+               "exit code for %r" % entry)
         if target:
             assert c.exists(target), (entry, target, c.log())
+        if target == "agent/out.txt":
+            expect(open(os.path.join(c.agent, "out.txt")).read(), "outside", "copied bytes")
 
 
 def lock_case(t, name, programs):
