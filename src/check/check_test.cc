@@ -41,10 +41,11 @@ const char kClean[] =
     "Duplix=Y\r\nExecuteFile=y\r\n\r\n[Installer]\r\nFileName=setup.exe\r\nDuplix=Y\r\n"
     "ExecuteFile=Y\r\nParameters=/quiet\r\n[Readme]\r\nFileName=readme.txt\r\n";
 
-// One copy, whose package carries a seal that a run cannot read.
+// One copy, whose package carries a seal (SEAL, a file as objFiles gives
+// it) that a run cannot read.
 const char kSealed[] = "[A]\nFileName=a.txt\nDuplix=Y\n";
-#define TARVEX_SEAL_ROW(NAME, FILES, ERROR, POSIX_ONLY)                                    \
-  {NAME, "Tarvex.INI", kSealed, FILES, {}, 1,                                              \
+#define TARVEX_SEAL_ROW(NAME, SEAL, ERROR, POSIX_ONLY)                                     \
+  {NAME, "Tarvex.INI", kSealed, {"a.txt", SEAL}, {}, 1,                                   \
    {"[A] copy a.txt to <install>%",                                                        \
     "{seal-unreadable} S:0: error: Tarvex.SHA256 cannot be read: " ERROR                   \
     ": a sealed run fails before its first entry",                                         \
@@ -221,27 +222,16 @@ const Row kRows[] = {
       "fails this entry",
       "4 errors, 1 warning"},
      true},
-    TARVEX_SEAL_ROW("a seal that is a folder",
-                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256/"}),
-                    "267 Path is a folder", false),
-    TARVEX_SEAL_ROW("a seal over the cap",
-                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256:big"}),
-                    "223 File too large", false),
+    TARVEX_SEAL_ROW("a seal that is a folder", "Tarvex.SHA256/", "267 Path is a folder", false),
+    TARVEX_SEAL_ROW("a seal over the cap", "Tarvex.SHA256:big", "223 File too large", false),
     TARVEX_SEAL_ROW("a seal that cannot be read",
-                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256:denied"}),
-                    "5 Permission denied", false),
-    TARVEX_SEAL_ROW("a seal that is a FIFO",
-                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256:fifo"}),
-                    "87 Invalid parameter", false),
-    TARVEX_SEAL_ROW("a seal that is a link",
-                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256->a.txt"}),
-                    "681 Path is a link", true),
+                    "Tarvex.SHA256:denied", "5 Permission denied", false),
+    TARVEX_SEAL_ROW("a seal that is a FIFO", "Tarvex.SHA256:fifo", "87 Invalid parameter", false),
+    TARVEX_SEAL_ROW("a seal that is a link", "Tarvex.SHA256->a.txt", "681 Path is a link", true),
     TARVEX_SEAL_ROW("a seal that is a dangling link",
-                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256->nowhere"}),
-                    "681 Path is a link", true),
+                    "Tarvex.SHA256->nowhere", "681 Path is a link", true),
     TARVEX_SEAL_ROW("a seal that is a link to itself",
-                    (std::vector<const char*>{"a.txt", "Tarvex.SHA256->Tarvex.SHA256"}),
-                    "681 Path is a link", true),
+                    "Tarvex.SHA256->Tarvex.SHA256", "681 Path is a link", true),
     {"a bad option", "Tarvex.INI", kClean, {}, {"--bogus"}, 2, {}},
     {"a missing folder", "Tarvex.INI", kClean, {}, {"--"}, 2, {}},
 };
