@@ -22,9 +22,12 @@ struct Opened {
     objHandle = blnAtName ? Os().fncOpenNoFollow(strPath, &objInfo)
                           : Os().fncOpenRead(strPath, &objInfo);
     // Only a plain file has an end: a FIFO or a device would block the
-    // read or never end it.
-    if (objInfo.blnFolder) subRaiseNumber(kErrIsFolder);
-    if (!objInfo.blnRegular) subRaiseNumber(kErrInvalidParameter);
+    // read or never end it. Closed here: no destructor runs for an object
+    // whose constructor raises, and a folder left open cannot be removed.
+    if (objInfo.blnFolder || !objInfo.blnRegular) {
+      Os().fncClose(objHandle);
+      subRaiseNumber(objInfo.blnFolder ? kErrIsFolder : kErrInvalidParameter);
+    }
   }
   Opened(const Opened&) = delete;
   Opened& operator=(const Opened&) = delete;
