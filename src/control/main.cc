@@ -54,6 +54,7 @@ int Main() {
   int intExit = kExitSuccess;
   try {
     g_run = RunState();
+    g_run.lngStartTime = Os().fncUnixTime();
     subForgetSweptFolders();
     g_run.blnFailed = false;
     // One run per application folder: a later run waits here, before it

@@ -1,6 +1,7 @@
 #include "control/control.h"
 #include "deploy/deploy.h"
 #include "deploy/seal.h"
+#include "deploy/signature.h"
 #include "environment/environment.h"
 #include "status/status.h"
 
@@ -47,6 +48,25 @@ bool fncVerifySeal(const Package& objPackage) {
   return true;
 }
 
+// Where the agent pins the publisher's keys, only a package they signed
+// runs, of a version no older than this machine has deployed, before it
+// expires. The verdict's name and version go to *pVerdict.
+bool fncVerifySignature(const Package& objPackage, SignatureVerdict* pVerdict) {
+  const PackageKeys objKeys =
+      g_run.blnPackageKeysRead ? fncParsePackageKeys(g_run.strPackageKeys) : PackageKeys();
+  *pVerdict = fncCheckSignature(objPackage, objKeys, g_run.lngStartTime);
+  if (pVerdict->intFault == kSignatureGood)
+    subHoldAgainstRecord(*pVerdict, fncRecordedVersion(pVerdict->strPackage));
+  if (pVerdict->intFault != kSignatureGood) {
+    subWriteLog("ERR : Package Signature - " + pVerdict->strReason);
+    subRecordFailure("Package Signature Invalid; ");
+    return false;
+  }
+  subWriteLog("MSG : Package Signature Verified - " + pVerdict->strPackage + " " +
+              std::to_string(pVerdict->lngVersion));
+  return true;
+}
+
 // Every entry of the manifest as it was read, in file order; after the
 // first failure every later entry is skipped, silently.
 void subDeployEntries(const Package& objPackage) {
@@ -86,10 +106,13 @@ int fncRunSequence() {
 
   // The package is read here, once: whatever happens to its files from now
   // on changes nothing in this run.
-  const Package objPackage = fncReadPackage(strFolder);
+  const Package objPackage = fncReadPackage(strFolder, nullptr, g_run.blnPackageKeys);
   const std::string strManifest = strFolder + fncSep() + kManifestName;
   const int32_t lngManifest = objPackage.objManifestError.lngNumber;
-  if (!fncVerifySeal(objPackage)) {
+  SignatureVerdict objSigned;
+  if (g_run.blnPackageKeys && !fncVerifySignature(objPackage, &objSigned)) {
+    // Not the publisher's, or not now: no entry is touched.
+  } else if (!fncVerifySeal(objPackage)) {
     // A broken seal: no entry is touched.
   } else if (lngManifest == kErrFileNotFound) {
     subWriteLog("ERR : File Not Found " + strManifest);
@@ -105,6 +128,10 @@ int fncRunSequence() {
   }
 
   subWriteFinalStatus();
+  // Only a SUCCESS the status file holds raises the version a machine
+  // accepts.
+  if (g_run.blnPackageKeys && !g_run.blnFailed && g_run.blnStatusWritten)
+    subRecordVersion(objSigned.strPackage, objSigned.lngVersion);
   subHandOffPIDFile();
   // An outcome the agent never received is no outcome to it, whatever it was.
   if (!g_run.blnHandedOver) return kExitNotHandedOver;

@@ -4,6 +4,7 @@
 #ifndef TARVEX_CONTROL_RUN_STATE_H_
 #define TARVEX_CONTROL_RUN_STATE_H_
 
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
@@ -23,6 +24,13 @@ struct RunState {
   bool blnStatusWritten = false;
   // The status file reached the agent's PMStatus folder.
   bool blnHandedOver = false;
+  // The agent's PackageKeys: whether the value is there (then only signed
+  // packages run), whether it could be read as text, and the text.
+  bool blnPackageKeys = false;
+  bool blnPackageKeysRead = false;
+  std::string strPackageKeys;
+  // When the run started, in seconds since 1970 (UTC).
+  int64_t lngStartTime = 0;
   TextFile objLog = nullptr;
 };
 

@@ -40,6 +40,13 @@ namespace {
 // the system try its first word as a program.
 std::string fncQuoted(const std::string& strPath) { return "\"" + strPath + "\""; }
 
+// The registration tool: the system's own, by its full path where it has
+// one, never one found beside the program.
+std::string fncRegsvr32() {
+  const std::string strProgram = Os().fncSystemProgram("Regsvr32");
+  return strProgram.find(' ') == std::string::npos ? strProgram : fncQuoted(strProgram);
+}
+
 void subFailExecute(const std::string& strTarget) {
   subRecordFailure("Failed to Execute/Register File " + strTarget + "; ");
 }
@@ -108,7 +115,7 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
           // that cannot be started does not stop the copy; the registration
           // after it then fails the entry if the tool still cannot be started.
           try {
-            lngProcessID = Os().fncStartProcess("Regsvr32 -s -u " + fncQuoted(strTarget));
+            lngProcessID = Os().fncStartProcess(fncRegsvr32() + " -s -u " + fncQuoted(strTarget));
             fncAwaitProcess(lngProcessID);
           } catch (...) {
             subLogTrapped(strFileName);
@@ -135,7 +142,7 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
       return;
     }
     if (strKind == ".DLL") {
-      lngProcessID = Os().fncStartProcess("Regsvr32 -s " + fncQuoted(strTarget));
+      lngProcessID = Os().fncStartProcess(fncRegsvr32() + " -s " + fncQuoted(strTarget));
       // A registration is judged by the tool's exit code.
       if (fncAwaitProcess(lngProcessID)) {
         subWriteLog("MSG : Successfully Executed/Registered File " + strTarget);

@@ -18,6 +18,8 @@ LocalTime fncLocalTime() {
                    objTm.tm_hour,        objTm.tm_min,     objTm.tm_sec};
 }
 
+int64_t fncUnixTime() { return static_cast<int64_t>(time(nullptr)); }
+
 namespace {
 
 std::string fncFormat(const LocalTime& objTime, const char* strFormat) {

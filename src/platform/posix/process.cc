@@ -135,6 +135,9 @@ void subReapProcesses() {
     if (!objEntry.second.blnEnded) fncCollect(objEntry.first, false);
 }
 
+// The tools stand in for the system's: found on PATH, as the README says.
+std::string fncSystemProgram(const std::string& strName) { return strName; }
+
 uint32_t fncStartProcess(const std::string& strCommandLine) {
   subReapProcesses();
   std::vector<std::string> objArgs = posix::fncSplitCommandLine(strCommandLine);

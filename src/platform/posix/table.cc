@@ -23,6 +23,7 @@ const Platform& NativePlatform() {
       .fncCommandLineTail = fncCommandLineTail,
       .fncAppFolder = fncAppFolder,
       .fncLocalTime = fncLocalTime,
+      .fncUnixTime = fncUnixTime,
       .fncShortDate = fncShortDate,
       .fncLongTime = fncLongTime,
       .fncTimeSeparator = fncTimeSeparator,
@@ -59,6 +60,7 @@ const Platform& NativePlatform() {
       .subRegCloseKey = subRegCloseKey,
       .fncWriteProfileString = fncWriteProfileString,
       .fncStartProcess = fncStartProcess,
+      .fncSystemProgram = fncSystemProgram,
       .fncOpenProcess = fncOpenProcess,
       .fncWaitForProcess = fncWaitForProcess,
       .fncExitCode = fncExitCode,
@@ -69,6 +71,9 @@ const Platform& NativePlatform() {
       .fncHashBegin = fncHashBegin,
       .subHashAdd = subHashAdd,
       .fncHashEnd = fncHashEnd,
+      .fncIsP256Key = fncIsP256Key,
+      .fncVerifyP256 = fncVerifyP256,
+      .fncSignP256 = fncSignP256,
   };
   return objNative;
 }

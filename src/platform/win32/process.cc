@@ -6,9 +6,6 @@
 #include "platform/win32/internal.h"
 
 namespace tarvex {
-
-// Windows keeps the command line and the locale for the program to ask.
-void subBeginProcess(int, char**) {}
 namespace win32 {
 
 
@@ -29,12 +26,6 @@ std::string fncCommandLineTail(const char* pText) {
   while (*pText == ' ') ++pText;
   return pText;
 }
-
-// The name of the run lock of an application folder. Every spelling of the
-// folder (case, short forms, "." and "..", a trailing backslash) gives the
-// same name. A mutex name may hold no backslash after its namespace and at
-// most MAX_PATH characters, so the folder's path is hashed. "Global\" lets
-// a run started by the agent's service and one started from a user's
 
 std::string fncCommandLineTail() { return fncCommandLineTail(GetCommandLineA()); }
 
@@ -82,6 +73,15 @@ namespace {
 // its exit code, and its ID cannot pass to another process meanwhile.
 std::map<uint32_t, HANDLE> g_started;
 }  // namespace
+
+// By its full path: CreateProcess looks in the program's own folder first,
+// where a planted Regsvr32.exe would be run instead of the system's.
+std::string fncSystemProgram(const std::string& strName) {
+  char chrFolder[MAX_PATH];
+  const UINT lngLength = GetSystemDirectoryA(chrFolder, MAX_PATH);
+  if (lngLength == 0 || lngLength >= MAX_PATH) return strName;
+  return std::string(chrFolder, lngLength) + "\\" + strName + ".exe";
+}
 
 uint32_t fncStartProcess(const std::string& strCommandLine) {
   // CreateProcessA may write into the command line it is given.

@@ -16,6 +16,7 @@ const Platform& NativePlatform() {
       .fncCommandLineTail = static_cast<std::string (*)()>(win32::fncCommandLineTail),
       .fncAppFolder = win32::fncAppFolder,
       .fncLocalTime = win32::fncLocalTime,
+      .fncUnixTime = win32::fncUnixTime,
       .fncShortDate = win32::fncShortDate,
       .fncLongTime = win32::fncLongTime,
       .fncTimeSeparator = win32::fncTimeSeparator,
@@ -52,6 +53,7 @@ const Platform& NativePlatform() {
       .subRegCloseKey = win32::subRegCloseKey,
       .fncWriteProfileString = win32::fncWriteProfileString,
       .fncStartProcess = win32::fncStartProcess,
+      .fncSystemProgram = win32::fncSystemProgram,
       .fncOpenProcess = win32::fncOpenProcess,
       .fncWaitForProcess = win32::fncWaitForProcess,
       .fncExitCode = win32::fncExitCode,
@@ -62,6 +64,9 @@ const Platform& NativePlatform() {
       .fncHashBegin = win32::fncHashBegin,
       .subHashAdd = win32::subHashAdd,
       .fncHashEnd = win32::fncHashEnd,
+      .fncIsP256Key = win32::fncIsP256Key,
+      .fncVerifyP256 = win32::fncVerifyP256,
+      .fncSignP256 = nullptr,  // packages are signed on POSIX
   };
   return objNative;
 }
