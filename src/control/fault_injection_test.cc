@@ -117,6 +117,7 @@ std::vector<Kind> KindsOf(Op intOp) {
     case kOp_subDeleteFile:
     case kOp_fncCreateTextFile:
     case kOp_fncStartProcess:
+    case kOp_fncStartGroup:
     case kOp_fncLockAppFolder:
       for (int32_t lngNumber : kErrorNumbers) objKinds.push_back({kRaise, lngNumber});
       if (intOp == kOp_subDeleteFile) objKinds.push_back({kAfter, kErrDiskFull});
@@ -430,6 +431,16 @@ uint32_t WStart(const std::string& strCommandLine) {
   Harness::Current()->objStarts.push_back(strCommandLine);
   return g_nextProcess++;
 }
+uint32_t WStartGroup(const std::string& strCommandLine) {
+  Before(Due(kOp_fncStartGroup));
+  Harness::Current()->objStarts.push_back(strCommandLine);
+  return g_nextProcess++;
+}
+void WEndGroup(uint32_t lngProcessID) {
+  Harness::Current()->objStarts.push_back("end " + std::to_string(lngProcessID));
+}
+int64_t g_ticks = 0;
+int64_t WTickMs() { return g_ticks += 7; }
 ProcHandle WOpenProcess(uint32_t, uint32_t) {
   const Kind* pKind = Due(kOp_fncOpenProcess);
   Before(pKind);
@@ -481,6 +492,12 @@ const char kManifest[] =
     "[Library]\r\nFileName=tool.dll\r\nFilePath=Bin\\\r\nDuplix=Y\r\nExecuteFile=Y\r\n"
     "[Program]\r\nFileName=setup.exe\r\nFilePath=Setup Files\\\r\nDuplix=Y\r\nExecuteFile=Y\r\n"
     "Parameters=/quiet /norestart\r\n"
+    "[Notes]\r\nFileName=readme.txt\r\nFilePath=Docs\\\r\nDuplix=Y\r\n";
+// The same, its program judged by its exit code and held to a time.
+const char kJudgedManifest[] =
+    "[Library]\r\nFileName=tool.dll\r\nFilePath=Bin\\\r\nDuplix=Y\r\nExecuteFile=Y\r\n"
+    "[Program]\r\nFileName=setup.exe\r\nFilePath=Setup Files\\\r\nDuplix=Y\r\nExecuteFile=Y\r\n"
+    "Parameters=/quiet /norestart\r\nSuccessCodes=0\r\nRebootCodes=3010\r\nTimeout=600\r\n"
     "[Notes]\r\nFileName=readme.txt\r\nFilePath=Docs\\\r\nDuplix=Y\r\n";
 
 // A status file left by an earlier run whose hand-off failed.
@@ -577,6 +594,9 @@ class FaultInjection : public ::testing::Test {
     t.subHashAdd = WHashAdd;
     t.fncHashEnd = WHashEnd;
     t.fncUnixTime = WUnixTime;
+    t.fncTickMs = WTickMs;
+    t.fncStartGroup = WStartGroup;
+    t.subEndGroup = WEndGroup;
     t.fncIsP256Key = WIsP256Key;
     t.fncVerifyP256 = WVerifyP256;
     g_packageKeys.clear();
@@ -599,6 +619,7 @@ class FaultInjection : public ::testing::Test {
       case kOp_fncFileTraits:        // the checker's alone
       case kOp_fncSignP256:          // the checker's alone
       case kOp_fncSystemProgram:     // cannot fail: a path, or the name itself
+      case kOp_fncToUtf8:            // the run report's text: cannot fail
         return true;
       default:
         return false;
@@ -615,7 +636,7 @@ class FaultInjection : public ::testing::Test {
     std::set<std::string> objKeep = {kManifestName, kSealName, kSignatureName};
     for (const Entry& objEntry : kEntries) objKeep.insert(objEntry.strFileName);
     if (!blnLaidOut) {
-      WriteFile(objHarness.strApp + Sep() + "Tarvex.INI", kManifest);
+      WriteFile(objHarness.strApp + Sep() + "Tarvex.INI", blnJudged ? kJudgedManifest : kManifest);
       for (const Entry& objEntry : kEntries) {
         if (!blnThirdSourceMissing || std::string(objEntry.strSection) != "Notes")
           WriteFile(objHarness.strApp + Sep() + objEntry.strFileName, objEntry.strBytes);
@@ -868,6 +889,7 @@ class FaultInjection : public ::testing::Test {
   bool blnStaleSuccess = false;
   bool blnThirdSourceMissing = false;
   bool blnCurrentTargets = false;  // every target already holds its bytes
+  bool blnJudged = false;          // the program judged and held to a time
   bool blnSealed = false;
   bool blnSigned = false;  // and its PackageKeys pinned
   std::set<std::string> objReported;
@@ -912,6 +934,7 @@ TEST_F(FaultInjection, EveryFaultOfAFailingDeploymentOverAStaleSuccess) {
 // stays as it is, unless a fault makes the run fail.
 TEST_F(FaultInjection, EveryFaultOfARepeatedDeploymentOntoCurrentTargets) {
   blnCurrentTargets = true;
+  blnJudged = true;  // and its program judged: a fault never passes for its success
   int intTried = Sweep("repeated deployment", kExitSuccess);
   EXPECT_EQ("SUCCESS", objClean.strStatus);
   RecordProperty("fault_points", intTried);

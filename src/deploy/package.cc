@@ -37,8 +37,9 @@ Package fncReadPackage(const std::string& strFolder, std::string* pManifestBytes
     }
   }
   try {
-    objPackage.objManifest =
-        fncReadManifest(fncSealPath(strFolder, kManifestName), pManifestBytes);
+    // The seal's digest of the manifest is taken over these very bytes.
+    objPackage.objManifest = fncReadManifest(fncSealPath(strFolder, kManifestName),
+                                             pManifestBytes, objPackage.blnSealed);
   } catch (...) {
     objPackage.objManifestError = fncTrappedError();
     // A folder at the name is as good as none, as the existence test says.

@@ -17,17 +17,6 @@ int fncBase64Value(char chr) {
   return -1;
 }
 
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-int64_t fncDaysFromCivil(int64_t lngYear, unsigned intMonth, unsigned intDay) {
-  lngYear -= intMonth <= 2;
-  const int64_t lngEra = (lngYear >= 0 ? lngYear : lngYear - 399) / 400;
-  const unsigned intYearOfEra = static_cast<unsigned>(lngYear - lngEra * 400);
-  const unsigned intDayOfYear = (153 * (intMonth + (intMonth > 2 ? -3 : 9)) + 2) / 5 + intDay - 1;
-  const unsigned intDayOfEra = intYearOfEra * 365 + intYearOfEra / 4 - intYearOfEra / 100 +
-                               intDayOfYear;
-  return lngEra * 146097 + static_cast<int64_t>(intDayOfEra) - 719468;
-}
-
 SignatureVerdict fncFault(SignatureFault intFault, const std::string& strReason, long lngLine = 0) {
   SignatureVerdict objVerdict;
   objVerdict.intFault = intFault;
@@ -142,9 +131,7 @@ bool fncParseExpires(const std::string& strText, int64_t* pSeconds) {
       intDay > kDays[intMonth - 1] + (intMonth == 2 && blnLeap ? 1 : 0) || intHour > 23 ||
       intMinute > 59 || intSecond > 59)
     return false;
-  *pSeconds = fncDaysFromCivil(intYear, static_cast<unsigned>(intMonth),
-                               static_cast<unsigned>(intDay)) * 86400 +
-              intHour * 3600 + intMinute * 60 + intSecond;
+  *pSeconds = fncUtcSeconds(LocalTime{intYear, intMonth, intDay, intHour, intMinute, intSecond});
   return true;
 }
 

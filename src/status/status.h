@@ -17,6 +17,13 @@ bool fncCreatePIDFile(const std::string& strPID);
 void subWriteFinalStatus();
 void subHandOffPIDFile();
 
+// The run report, Duplix.json beside the log: its text for a run that ends
+// with intExit, and its writing (one exclusive temporary file, one rename);
+// a failure to write it is logged ("ERR : Sub - subWriteRunReport").
+const char kRunReportName[] = "Duplix.json";
+std::string fncRunReport(int intExit);
+void subWriteRunReport(int intExit);
+
 // The versions of signed packages this machine has deployed, in the agent's
 // installation folder.
 const char kStateName[] = "TarvexState.ini";

@@ -64,7 +64,7 @@ void subSleep(uint32_t lngMilliseconds) {
 }
 
 // 64 bits: a 32-bit long in milliseconds overflows after 24.8 days of uptime.
-int64_t fncMonotonicMs() {
+int64_t fncTickMs() {
   struct timespec objNow;
   clock_gettime(CLOCK_MONOTONIC, &objNow);
   return static_cast<int64_t>(objNow.tv_sec) * 1000 + objNow.tv_nsec / 1000000;

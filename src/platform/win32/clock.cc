@@ -33,6 +33,8 @@ int64_t fncUnixTime() {
   return static_cast<int64_t>(lngTicks / 10000000) - 11644473600LL;
 }
 
+int64_t fncTickMs() { return static_cast<int64_t>(GetTickCount64()); }
+
 std::string fncNumbers(const char* pFormat, int intA, int intB, int intC) {
   char chrBuffer[64];
   std::snprintf(chrBuffer, sizeof chrBuffer, pFormat, intA, intB, intC);
