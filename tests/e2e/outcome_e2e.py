@@ -61,13 +61,15 @@ def case_exit_codes_judged(t):
     expect(report["entries"][0]["execution"]["judgment"], "success", "judgment")
 
     report = run(c, reboot)
-    expect(c.code, 3010 if t.name == "windows" else 6, "exit code of a restart")
+    # Wine hands Linux the low 8 bits of a Windows exit code; the report
+    # holds the program's own.
+    expect(c.code, (3010 & 0xFF) if t.name == "windows" else 6, "exit code of a restart")
+    expect(report["exitCode"], 3010 if t.name == "windows" else 6, "exit code reported")
     expect(c.log()[4:6], ["MSG : Exit Code %s - %s" % (reboot, target),
                           "MSG : Successfully Executed/Registered File " + target], "log")
     s = c.status()
     expect((s["LastRunStatusCode"], s.get("RebootRequired")), ("SUCCESS", "Y"), "status")
-    expect((report["restartRequired"], report["exitCode"], report["status"]),
-           (True, c.code, "SUCCESS"), "report of a restart")
+    expect((report["restartRequired"], report["status"]), (True, "SUCCESS"), "report of a restart")
     expect(report["entries"][0]["execution"]["judgment"], "reboot", "judgment")
     expect(report["entries"][0]["execution"]["exitCode"], int(reboot), "exit code reported")
 
