@@ -18,13 +18,14 @@ namespace tarvex {
 namespace {
 
 // Tarvex's own files beside the program: the program of either build and
-// what a run reads or writes there (on POSIX also its lock file). Never
-// something to deploy. All but the seal are in place while a run deploys
-// (it runs from, reads, writes or holds them), so a copy of one is never
-// short of its source.
-const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX", "TARVEX.INI", "DUPLIX.LOG",
-                                 "DUPLIX.INI", ".TARVEX.LOCK", "TARVEX.SHA256"};
-const char kSealUpper[] = "TARVEX.SHA256";
+// what a run reads or writes there (also its lock file). Never something
+// to deploy.
+const char* const kRunFiles[] = {"TARVEX.EXE",  "TARVEX",       "TARVEX.INI",    "DUPLIX.LOG",
+                                 "DUPLIX.INI",  "DUPLIX.JSON",  ".TARVEX.LOCK",  "TARVEX.SHA256",
+                                 "TARVEX.SHA256.SIG"};
+// Those of them a run does not have in place while it deploys: the package
+// brings them, or the run writes them at its end.
+const char* const kNotHeld[] = {"DUPLIX.JSON", "TARVEX.SHA256", "TARVEX.SHA256.SIG"};
 // The checker, which a package folder may hold as well.
 const char* const kPrograms[] = {"TARVEXCHECK.EXE", "TARVEX-CHECK"};
 
@@ -211,11 +212,11 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
                 " holds '\"', which no Windows name holds and no command line can quote: a run "
                 "fails this entry before copying anything (123)");
 
-  // A run has its own files in place when it deploys: a copy of one is
-  // never short of its source, and what lies at that name now is not what
-  // the run will copy.
+  // A run has most of its own files in place when it deploys: a copy of one
+  // is never short of its source, and what lies at that name now is not
+  // what the run will copy.
   const bool blnHeldByRun = fncIn(std::begin(kRunFiles), std::end(kRunFiles), strUpper) &&
-                            strUpper != kSealUpper;
+                            !fncIn(std::begin(kNotHeld), std::end(kNotHeld), strUpper);
   const std::string strSource = fncJoinPath(objCheck.strFolder, strName);
   const bool blnInPackage = blnNameUsable && Os().fncFileExists(strSource);
   if (blnCopy && blnNameUsable) objCheck.objReport.objCopySources.emplace_back(strFileName, lngName);
