@@ -54,7 +54,8 @@ const char kSealed[] = "[A]\nFileName=a.txt\nDuplix=Y\n";
 
 const Row kRows[] = {
     {"clean, Tarvex's own files aside", "Tarvex.INI", kClean,
-     {"tool.dll", "setup.exe", "readme.txt", "Tarvex.exe", "Tarvex", "Duplix.log", ".Tarvex.lock"},
+     {"tool.dll", "setup.exe", "readme.txt", "Tarvex.exe", "Tarvex", "Duplix.log", "Duplix.json",
+      ".Tarvex.lock"},
      {"--install", "C:\\Agent"}, 0,
      {"[Tool library] copy tool.dll to C:\\Agent%Bin% (unregistering the installed library "
       "first), then register C:\\Agent%Bin%tool.dll",
@@ -182,12 +183,13 @@ const Row kRows[] = {
      "[Denied]\nFileName=d.txt\nDuplix=Y\n[Fifo]\nFileName=f.txt\nDuplix=Y\n"
      "[Empty]\nFileName=e.exe\nDuplix=Y\nExecuteFile=Y\n[Empty text]\nFileName=e.txt\nDuplix=Y\n"
      "[Held]\nFileName=h.exe\nExecuteFile=Y\n[Lock]\nFileName=.Tarvex.lock\nDuplix=Y\n"
-     "[Program]\nFileName=Tarvex\nDuplix=Y\n",
+     "[Program]\nFileName=Tarvex\nDuplix=Y\n[Report]\nFileName=Duplix.json\nDuplix=Y\n",
      {"d.txt:denied", "f.txt:fifo", "e.exe:empty", "e.txt:empty", "h.exe"}, {}, 1,
      {"[Denied] copy d.txt to <install>%", "[Fifo] copy f.txt to <install>%",
       "[Empty] copy e.exe to <install>%, then run <install>%e.exe",
       "[Empty text] copy e.txt to <install>%", "[Held] run <install>%h.exe",
       "[Lock] copy .Tarvex.lock to <install>%", "[Program] copy Tarvex to <install>%",
+      "[Report] copy Duplix.json to <install>%",
       "{unreadable-source} M:2: error: source 'd.txt' cannot be read: 5 Permission denied: a run "
       "fails this entry",
       "{irregular-source} M:5: error: source 'f.txt' is not a regular file (a FIFO, device or "
@@ -199,7 +201,10 @@ const Row kRows[] = {
       "already",
       "{own-file} M:18: error: FileName '.Tarvex.lock' names one of Tarvex's own files",
       "{own-file} M:21: error: FileName 'Tarvex' names one of Tarvex's own files",
-      "4 errors, 2 warnings"}},
+      "{own-file} M:24: error: FileName 'Duplix.json' names one of Tarvex's own files",
+      "{missing-source} M:24: error: source 'Duplix.json' is not in the package folder: a run "
+      "fails this entry",
+      "6 errors, 2 warnings"}},
     {"sources that are links", "Tarvex.INI",
      "[In]\nFileName=in.txt\nDuplix=Y\n[Out]\nFileName=out.txt\nDuplix=Y\n"
      "[Gone]\nFileName=gone.txt\nDuplix=Y\n[Loop]\nFileName=loop.txt\nDuplix=Y\n"
