@@ -110,6 +110,11 @@ int32_t fncRegQueryValue(RegKey objKey, const std::string& strName, uint32_t* pT
                          char* pData, uint32_t* pSize);
 void subRegCloseKey(RegKey objKey);
 
+// The two ways fncCompareRange compares, by mapping and by reading; it
+// takes the one it has timed the faster.
+int fncCompareMapped(FileHandle objA, FileHandle objB, uint64_t lngOffset, size_t lngLength);
+int fncCompareRead(FileHandle objA, FileHandle objB, uint64_t lngOffset, size_t lngLength);
+
 }  // namespace posix
 }  // namespace tarvex
 
