@@ -51,11 +51,17 @@ struct CheckReport {
   int intWarnings = 0;
   // FileName and its line, of each entry a run copies, in run order.
   std::vector<std::pair<std::string, long>> objCopySources;
+  // What a seal of the package must list, as a run asks it.
+  std::vector<std::string> objSealedFiles;
 };
 
-// Checks a package folder. strInstall is what targets are shown under and
-// ends in the separator. Raises Error when the folder cannot be listed.
-CheckReport fncCheckPackage(const std::string& strFolder, const std::string& strInstall);
+struct Package;
+
+// Checks a package folder, and its seal unless blnSealing (a seal about to
+// be replaced). strInstall is what targets are shown under and ends in the
+// separator. Raises Error when the folder cannot be listed.
+CheckReport fncCheckPackage(const std::string& strFolder, const std::string& strInstall,
+                            bool blnSealing);
 
 // ---- keys.cc: the keys of one entry's section.
 
@@ -71,11 +77,11 @@ bool fncClimbsOut(const std::string& strPath);
 // ---- seal_check.cc: the package's seal.
 
 // Checks the seal of a package, if it has one, as a run would, and adds its
-// findings to the report, ordered by file and line, with the counts.
-void subCheckSeal(const std::string& strFolder, CheckReport& objReport);
-// Writes a seal over the manifest and every copy source of a package that
-// the report finds without errors; returns the lines written. Raises Error.
-std::vector<std::string> fncWriteSeal(const std::string& strFolder, const CheckReport& objReport);
+// findings to the report.
+void subCheckSeal(const Package& objPackage, CheckReport& objReport);
+// Orders the findings by file and line, as a reader goes through the files,
+// and counts them.
+void subOrderAndCount(CheckReport& objReport);
 
 // ---- sarif.cc: the findings as a SARIF 2.1.0 log.
 

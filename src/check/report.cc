@@ -1,7 +1,7 @@
 // The checker's command line and its output: the plan, the findings in the
 // form compilers use, and a summary.
 #include "check/check.h"
-#include "control/control.h"
+#include "control/run_state.h"
 #include "deploy/seal.h"
 
 namespace tarvex {
@@ -92,9 +92,7 @@ int fncCheckMain(const std::string& strProgram, const std::vector<std::string>& 
   if (strInstall.back() != Os().chrSeparator && strInstall.back() != '/') strInstall += fncSep();
   CheckReport objReport;
   try {
-    objReport = fncCheckPackage(strRead, strInstall);
-    // Sealing replaces the seal there is, whatever it holds.
-    if (!blnSeal) subCheckSeal(strRead, objReport);
+    objReport = fncCheckPackage(strRead, strInstall, blnSeal);
   } catch (...) {
     strErr = strProgram + ": " + strRead + ": the check could not run:" +
              fncErrorSuffix(fncTrappedError()) + "\n";
@@ -121,7 +119,7 @@ int fncCheckMain(const std::string& strProgram, const std::vector<std::string>& 
       return kCheckErrors;
     }
     try {
-      for (const std::string& strLine : fncWriteSeal(strRead, objReport))
+      for (const std::string& strLine : fncWriteSeal(strRead, objReport.objSealedFiles))
         strOut += "sealed " + strLine;
     } catch (...) {
       strErr = strProgram + ": " + strSealShown + ": the seal could not be written:" +

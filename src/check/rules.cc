@@ -8,8 +8,9 @@
 #include <unordered_set>
 
 #include "check/check.h"
-#include "control/control.h"
+#include "control/run_state.h"
 #include "deploy/deploy.h"
+#include "deploy/seal.h"
 #include "environment/environment.h"
 
 namespace tarvex {
@@ -286,7 +287,7 @@ std::vector<const ScanSection*> fncMatchSections(const std::vector<std::string>&
   return objMatched;
 }
 
-void subCheckManifest(Context& objCheck, const std::string& strManifest,
+void subCheckManifest(Context& objCheck, const Manifest& objManifest,
                       const std::string& strBytes) {
   const std::vector<ScanSection> objScan = fncScanManifest(strBytes);
   for (const ScanKey& objKey : objScan[0].objKeys)
@@ -296,7 +297,7 @@ void subCheckManifest(Context& objCheck, const std::string& strManifest,
     if (objScan[i].strName.empty())
       subFind(objCheck, objScan[i].lngLine, false, "a section without a name is never read");
 
-  const std::vector<std::string> objNames = fncGetSectionNames(strManifest);
+  const std::vector<std::string> objNames = fncGetSectionNames(objManifest);
   if (objNames.empty()) {
     subFind(objCheck, 0, true,
             "no sections: a run deploys nothing and fails with \"File Info Not Found in "
@@ -313,7 +314,7 @@ void subCheckManifest(Context& objCheck, const std::string& strManifest,
     const long lngHeader = pScan != nullptr ? pScan->lngLine : 0;
     g_run.blnFailed = false;
     g_run.strFailureDesc.clear();
-    const EntryValues objEntry = fncReadEntry(strSection, strManifest);
+    const EntryValues objEntry = fncReadEntry(strSection, objManifest);
     objCheck.objReport.objPlan.push_back(fncPlanLine(objCheck, strSection, objEntry));
     if (g_run.blnFailed)
       subFind(objCheck, lngHeader, true,
@@ -355,7 +356,8 @@ std::string fncJoinPath(const std::string& strFolder, const std::string& strName
   return strFolder + fncSep() + strName;
 }
 
-CheckReport fncCheckPackage(const std::string& strFolder, const std::string& strInstall) {
+CheckReport fncCheckPackage(const std::string& strFolder, const std::string& strInstall,
+                            bool blnSealing) {
   Context objCheck;
   objCheck.strInstall = strInstall;
   objCheck.strFolder = strFolder;
@@ -364,27 +366,28 @@ CheckReport fncCheckPackage(const std::string& strFolder, const std::string& str
     objCheck.objListing.objExact.insert(std::move(strFile));
   }
 
-  const std::string strManifest = fncJoinPath(strFolder, kManifestName);
-  if (!Os().fncFileExists(strManifest)) {
+  // The package as a run reads it: each file once, never through a link.
+  std::string strBytes;
+  const Package objPackage = fncReadPackage(strFolder, &strBytes);
+  const Error& objError = objPackage.objManifestError;
+  if (objError.lngNumber == kErrFileNotFound) {
     subFind(objCheck, 0, true,
             std::string("no ") + kManifestName + " in the package folder" +
                 fncCaseNote(objCheck.objListing, kManifestName) +
                 ": a run fails with \"Tarvex.ini Not Found\"");
+  } else if (objError.lngNumber != 0) {
+    subFind(objCheck, 0, true,
+            std::string(kManifestName) + " cannot be read:" + fncErrorSuffix(objError));
   } else {
     subCaseOnly(objCheck, 0, kManifestName, kManifestName);
-    try {
-      subCheckManifest(objCheck, strManifest, Os().fncReadFileBytes(strManifest));
-    } catch (...) {
-      subFind(objCheck, 0, true,
-              std::string(kManifestName) + " cannot be read:" + fncErrorSuffix(fncTrappedError()));
-    }
+    subCheckManifest(objCheck, objPackage.objManifest, strBytes);
   }
 
   CheckReport& objReport = objCheck.objReport;
-  std::stable_sort(objReport.objFindings.begin(), objReport.objFindings.end(),
-                   [](const Finding& a, const Finding& b) { return a.lngLine < b.lngLine; });
-  for (const Finding& objFinding : objReport.objFindings)
-    if (!objFinding.blnNote) ++(objFinding.blnError ? objReport.intErrors : objReport.intWarnings);
+  objReport.objSealedFiles = fncSealedFiles(objPackage);
+  // Sealing replaces the seal there is, whatever it holds.
+  if (!blnSealing) subCheckSeal(objPackage, objReport);
+  subOrderAndCount(objReport);
   return objReport;
 }
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "check/check.h"
-#include "control/control.h"
+#include "control/run_state.h"
 #include "deploy/seal.h"
 
 #ifndef TARVEX_VERSION_TEXT

@@ -1,37 +1,14 @@
-// Run control: the run state, the run log, Main and the run sequence.
+// Run control, top: Main and the run sequence, over every subsystem. No
+// subsystem below includes this; they share control/run_state.h.
 #ifndef TARVEX_CONTROL_CONTROL_H_
 #define TARVEX_CONTROL_CONTROL_H_
 
-#include <map>
+#include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
+#include "control/run_state.h"
 
 namespace tarvex {
-
-// The state of one run; one instance per process, owned by Main.
-struct RunState {
-  std::string strPID;
-  std::string strInstallPath;  // ends in the separator when not empty
-  std::string strRegID;
-  std::string strPIDFilePath;
-  bool blnFailed = false;
-  std::string strFailureDesc;  // fragments, each ending in "; "
-  // The status file holds this run's PID and, once written, its final
-  // status; only such a file is handed over.
-  bool blnStatusWritten = false;
-  // The status file reached the agent's PMStatus folder.
-  bool blnHandedOver = false;
-  // The package seal's digests, by fncSealKey of each name; empty for an
-  // unsealed package.
-  std::map<std::string, std::string> objSealDigests;
-  TextFile objLog = nullptr;
-};
-
-extern RunState g_run;
-
-// The deployment manifest, beside the program.
-const char kManifestName[] = "Tarvex.INI";
 
 // Process exit codes.
 enum : int {
@@ -46,26 +23,12 @@ enum : int {
 // How long a run waits for the run in its application folder to end.
 constexpr uint32_t kLockWaitMilliseconds = 30 * 60 * 1000;
 
-// Appends one line to the run log; never fails.
-void subWriteLog(const std::string& strMessage);
-
-// Records a deployment failure in the run state.
-void subRecordFailure(const std::string& strFragment);
-
-// The error being handled inside a catch block, as a number and a text.
-Error fncTrappedError();
-std::string fncErrorSuffix(const Error& objError);  // " " + number + " " + text
-
 // Quotes removed, outer spaces trimmed.
 std::string fncCleanCommandLine(const std::string& strCommandLine);
 
 // Host's general date-time text: short date, a space, long time; the time
 // is left out at exactly midnight.
 std::string fncGeneralDateTime(const LocalTime& objTime);
-
-// The application folder, its short form, and the separator as text.
-std::string fncAppFolder();
-std::string fncSep();
 
 // Body of a run with an accepted PID; returns the exit code.
 int fncRunSequence();

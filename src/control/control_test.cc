@@ -105,49 +105,46 @@ void subFakeAgent(Platform& objTable) {
   objTable.subRegCloseKey = [](RegKey) {};
 }
 
-TEST_F(MainRun, AManifestValueThatCannotBeReadFailsItsEntry) {
+// A manifest that is there but cannot be read (refused, a link, beyond the
+// cap) is no manifest without entries: the run fails and says why.
+TEST_F(MainRun, AManifestThatCannotBeReadFailsTheRun) {
   g_commandLine = "7";
   subFakeAgent(objHarness.objTable);
-  objHarness.objTable.fncGetProfileString = [](const std::string& strSection,
-                                               const std::string& strKey, char* pBuffer,
-                                               uint32_t lngSize,
-                                               const std::string& strFile) -> uint32_t {
-    if (strKey == "FilePath") throw std::bad_alloc();
-    return NativePlatform().fncGetProfileString(strSection, strKey, pBuffer, lngSize, strFile);
+  objHarness.objTable.fncOpenNoFollow = [](const std::string& strPath,
+                                           FileInfo* pInfo) -> FileHandle {
+    if (strPath.find(kManifestName) != std::string::npos) subRaise(5, "Permission denied");
+    return NativePlatform().fncOpenNoFollow(strPath, pInfo);
   };
   objHarness.Install();
   const std::string strSep = testing::Sep();
-  testing::MakeDir(objHarness.strRoot + strSep + "Sub");
   testing::MakeDir(objHarness.strRoot + strSep + "PMStatus");
-  testing::WriteFile(objHarness.strApp + strSep + "a.txt", "a");
-  testing::WriteFile(objHarness.strApp + strSep + "Tarvex.INI",
-                     "[A]\r\nFileName=a.txt\r\nFilePath=Sub\\\r\nDuplix=Y\r\n");
+  testing::WriteFile(objHarness.strApp + strSep + "Tarvex.INI", "[A]\r\nFileName=a.txt\r\n");
   EXPECT_EQ(kExitFailed, Main());
-  EXPECT_EQ("ERR : Function - fncReadINI 8 Out of memory", objHarness.objLog[3]);
-  // Not deployed into the installation folder for want of its FilePath.
-  EXPECT_FALSE(testing::Exists(objHarness.strRoot + strSep + "a.txt"));
+  EXPECT_EQ("ERR : Function - fncReadManifest 5 Permission denied", objHarness.objLog[3]);
   std::string strStatus = testing::ReadFile(objHarness.strRoot + strSep + "PMStatus" + strSep +
                                             "Duplix.ini");
+  EXPECT_NE(std::string::npos, strStatus.find("Desc=Tarvex.ini Not Readable;"));
   EXPECT_NE(std::string::npos, strStatus.find("LastRunStatusCode=FAILED"));
-  EXPECT_NE(std::string::npos, strStatus.find("Desc=Failed to read FilePath of A in "));
 }
 
+// The final status is written without a trap of its own: an error there
+// ends the run in Main's trap, and the status file keeps its start keys.
 TEST_F(MainRun, ErrorInTheRunSequenceIsTrappedWithoutStopLine) {
   g_commandLine = "7";
   subFakeAgent(objHarness.objTable);
-  objHarness.objTable.fncGetProfileSectionNames = [](char*, uint32_t,
-                                                     const std::string&) -> uint32_t {
-    throw std::bad_alloc();
+  objHarness.objTable.fncWriteProfileString =
+      [](const std::string& strSection, const std::string& strKey, const std::string& strValue,
+         const std::string& strFile) -> bool {
+    if (strKey == "LastRunStatusCode" && !strValue.empty()) throw std::bad_alloc();
+    return NativePlatform().fncWriteProfileString(strSection, strKey, strValue, strFile);
   };
   objHarness.Install();
   testing::WriteFile(objHarness.strApp + testing::Sep() + "Tarvex.INI", "[a]\r\n");
   EXPECT_EQ(kExitTrapped, Main());
   ASSERT_FALSE(objHarness.objLog.empty());
   EXPECT_EQ("ERR : Sub - Main 8 Out of memory", objHarness.objLog.back());
-  // The status file keeps its start keys for the next run.
-  EXPECT_TRUE(testing::Exists(g_run.strPIDFilePath.empty()
-                                  ? objHarness.strApp + testing::Sep() + "Duplix.ini"
-                                  : g_run.strPIDFilePath));
+  const std::string strStatus = testing::ReadFile(objHarness.strApp + testing::Sep() + "Duplix.ini");
+  EXPECT_NE(std::string::npos, strStatus.find("PID=7"));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "control/control.h"
+#include "deploy/seal.h"
 #include "testing/test_platform.h"
 
 namespace tarvex {
@@ -30,25 +31,18 @@ using testing::WriteFile;
 
 // ---- the operations under test and how each can fail
 
+// Every operation of the table, from its one list.
 enum Op {
-  kOpCommandLine, kOpAppFolder, kOpShortDate, kOpLongTime, kOpTimeSeparator,
-  kOpShortPath, kOpSetAttributes, kOpExists, kOpDelete, kOpCreateLog,
-  kOpWriteLine, kOpQueryFile, kOpOpenRead, kOpReadAt, kOpCreateNew, kOpWrite,
-  kOpCopyRange, kOpCompareRange, kOpFlush, kOpSetMode, kOpReadSecurity, kOpApplySecurity, kOpClose,
-  kOpReplace, kOpFlushFolder, kOpStoredName, kOpListFiles, kOpProcessEnded,
-  kOpRegOpen, kOpRegQuery, kOpProfileRead, kOpSectionNames,
-  kOpProfileWrite, kOpStart, kOpOpenProcess, kOpWait, kOpExitCode, kOpLock, kOpCount
+#define TARVEX_VALUE(TYPE, NAME)
+#define TARVEX_PRIMITIVE(RESULT, NAME, PARAMS) kOp_##NAME,
+#include "platform/primitives.def"
+  kOpCount
 };
 const char* const kOpNames[kOpCount] = {
-    "fncCommandLineTail", "fncAppFolder", "fncShortDate", "fncLongTime", "fncTimeSeparator",
-    "fncShortPathName", "fncSetAttributesNormal", "fncFileExists", "subDeleteFile",
-    "fncCreateTextFile", "subWriteLine", "fncQueryFile", "fncOpenRead", "fncReadAt",
-    "fncCreateNew", "subWrite", "fncCopyRange", "fncCompareRange", "subFlush", "subSetModeAndTime",
-    "fncReadSecurity", "subApplySecurity", "fncClose", "subReplace", "subFlushFolder",
-    "fncStoredName", "fncListFiles", "fncProcessEnded", "fncRegOpenAgentKey",
-    "fncRegQueryValue", "fncGetProfileString", "fncGetProfileSectionNames",
-    "fncWriteProfileString", "fncStartProcess", "fncOpenProcess", "fncWaitForProcess",
-    "fncExitCode", "fncLockAppFolder"};
+#define TARVEX_VALUE(TYPE, NAME)
+#define TARVEX_PRIMITIVE(RESULT, NAME, PARAMS) #NAME,
+#include "platform/primitives.def"
+};
 
 enum KindType {
   kRaise,     // raises Error lngValue before doing anything
@@ -78,84 +72,88 @@ std::vector<Kind> KindsOf(Op intOp) {
     // The copy engine's primitives: a refusal, a full disk, a lost write
     // and one number outside the table stand for every error; those that
     // change the disk also fail after their work.
-    case kOpOpenRead:
-    case kOpReadAt:
-    case kOpCreateNew:
-    case kOpWrite:
-    case kOpCopyRange:
-    case kOpFlush:
-    case kOpSetMode:
-    case kOpReadSecurity:
-    case kOpApplySecurity:
-    case kOpReplace:
-    case kOpFlushFolder:
-    case kOpListFiles:
+    case kOp_fncOpenRead:
+    case kOp_fncOpenNoFollow:
+    case kOp_fncReadAt:
+    case kOp_fncCreateNew:
+    case kOp_subWrite:
+    case kOp_fncCopyRange:
+    case kOp_subFlush:
+    case kOp_subSetModeAndTime:
+    case kOp_fncReadSecurity:
+    case kOp_subApplySecurity:
+    case kOp_subReplace:
+    case kOp_subFlushFolder:
+    case kOp_fncListFiles:
       for (int32_t lngNumber : {int32_t(kErrAccessDenied), int32_t(kErrDiskFull), int32_t(kErrIoError), int32_t(1450)})
         objKinds.push_back({kRaise, lngNumber});
-      if (intOp == kOpWrite || intOp == kOpFlush || intOp == kOpSetMode ||
-          intOp == kOpApplySecurity || intOp == kOpReplace || intOp == kOpCopyRange)
+      if (intOp == kOp_subWrite || intOp == kOp_subFlush || intOp == kOp_subSetModeAndTime ||
+          intOp == kOp_subApplySecurity || intOp == kOp_subReplace || intOp == kOp_fncCopyRange)
         objKinds.push_back({kAfter, kErrIoError});
       // Reads and the kernel's copy can also end early: nothing read, 0
       // copied, or a system that cannot copy (-1).
-      if (intOp == kOpReadAt || intOp == kOpCopyRange) objKinds.push_back({kReturn, 0});
-      if (intOp == kOpCopyRange) objKinds.push_back({kReturn, -1});
+      if (intOp == kOp_fncReadAt || intOp == kOp_fncCopyRange) objKinds.push_back({kReturn, 0});
+      if (intOp == kOp_fncCopyRange) objKinds.push_back({kReturn, -1});
       break;
-    case kOpQueryFile:
+    case kOp_fncQueryFile:
       for (int32_t lngNumber : {int32_t(kErrFileNotFound), int32_t(kErrPathNotFound), int32_t(kErrAccessDenied), int32_t(1450)})
         objKinds.push_back({kReturn, lngNumber});
       break;
-    case kOpCompareRange:
+    case kOp_fncCompareRange:
       // Different bytes, or a range that cannot be compared so.
       objKinds.push_back({kReturn, 0});
       objKinds.push_back({kReturn, -1});
       return objKinds;
-    case kOpClose:
+    case kOp_fncClose:
       // A close that reports a lost write; it allocates nothing.
       objKinds.push_back({kReturn, 0});
       return objKinds;
-    case kOpProcessEnded:
+    case kOp_fncProcessEnded:
       objKinds.push_back({kReturn, 0});
       objKinds.push_back({kReturn, 1});
       break;
-    case kOpDelete:
-    case kOpCreateLog:
-    case kOpStart:
-    case kOpLock:
+    case kOp_subDeleteFile:
+    case kOp_fncCreateTextFile:
+    case kOp_fncStartProcess:
+    case kOp_fncLockAppFolder:
       for (int32_t lngNumber : kErrorNumbers) objKinds.push_back({kRaise, lngNumber});
-      if (intOp == kOpDelete) objKinds.push_back({kAfter, kErrDiskFull});
-      if (intOp == kOpLock) objKinds.push_back({kReturn, 0});  // the wait ran out
+      if (intOp == kOp_subDeleteFile) objKinds.push_back({kAfter, kErrDiskFull});
+      if (intOp == kOp_fncLockAppFolder) objKinds.push_back({kReturn, 0});  // the wait ran out
       break;
-    case kOpWriteLine:
+    case kOp_subWriteLine:
       // A line write is never told apart by its number: a refused write and
       // a full disk stand for all of them.
       objKinds.push_back({kRaise, kErrAccessDenied});
       objKinds.push_back({kRaise, kErrDiskFull});
       break;
-    case kOpRegOpen:
+    case kOp_fncRegOpenAgentKey:
       objKinds.push_back({kReturn, 2});
       objKinds.push_back({kReturn, 5});
       break;
-    case kOpRegQuery:
+    case kOp_fncRegQueryValue:
       objKinds.push_back({kReturn, 2});
       objKinds.push_back({kReturn, 5});
       objKinds.push_back({kReturn, 234});
       break;
-    case kOpWait:
+    case kOp_fncWaitForProcess:
       objKinds.push_back({kReturn, kWaitTimeout});
       objKinds.push_back({kReturn, kWaitFailed});
       break;
-    case kOpExitCode:
+    case kOp_fncExitCode:
       objKinds.push_back({kReturn, -1});  // unreadable
       objKinds.push_back({kReturn, 1});
       objKinds.push_back({kReturn, kStillActive});
       break;
-    case kOpShortPath:
-    case kOpSetAttributes:
-    case kOpExists:
-    case kOpProfileRead:
-    case kOpSectionNames:
-    case kOpProfileWrite:
-    case kOpOpenProcess:
+    case kOp_fncHashBegin:
+    case kOp_subHashAdd:
+    case kOp_fncHashEnd:
+      objKinds.push_back({kRaise, kErrInternal});
+      break;
+    case kOp_fncShortPathName:
+    case kOp_fncSetAttributesNormal:
+    case kOp_fncFileExists:
+    case kOp_fncWriteProfileString:
+    case kOp_fncOpenProcess:
       objKinds.push_back({kReturn, 0});
       break;
     default:  // clock and process texts: only their allocations can fail
@@ -172,7 +170,6 @@ struct Plan {
   int intCall = -1;
   Kind objKind{kRaise, 0};
   bool blnFired = false;
-  std::string strSection, strKey;  // of a profile read that failed quietly
 };
 Plan g_plan;
 int g_calls[kOpCount];
@@ -205,72 +202,91 @@ void After(const Kind* pKind) {
 bool Quiet(const Kind* pKind) { return pKind != nullptr && pKind->intType == kReturn; }
 
 std::string WCommandLine() {
-  Before(Due(kOpCommandLine));
+  Before(Due(kOp_fncCommandLineTail));
   return "4711";
 }
 std::string WAppFolder() {
-  Before(Due(kOpAppFolder));
+  Before(Due(kOp_fncAppFolder));
   return g_base.fncAppFolder();
 }
 LocalTime WLocalTime() { return LocalTime{2026, 12, 8, 21, 30, 0}; }
 std::string WShortDate(const LocalTime& objTime) {
-  Before(Due(kOpShortDate));
+  Before(Due(kOp_fncShortDate));
   return g_base.fncShortDate(objTime);
 }
 std::string WLongTime(const LocalTime& objTime) {
-  Before(Due(kOpLongTime));
+  Before(Due(kOp_fncLongTime));
   return g_base.fncLongTime(objTime);
 }
 std::string WTimeSeparator() {
-  Before(Due(kOpTimeSeparator));
+  Before(Due(kOp_fncTimeSeparator));
   return g_base.fncTimeSeparator();
 }
 std::string WShortPath(const std::string& strPath) {
-  const Kind* pKind = Due(kOpShortPath);
+  const Kind* pKind = Due(kOp_fncShortPathName);
   Before(pKind);
   if (Quiet(pKind)) return "";
   return g_base.fncShortPathName(strPath);
 }
 bool WSetAttributes(const std::string& strPath) {
-  const Kind* pKind = Due(kOpSetAttributes);
+  const Kind* pKind = Due(kOp_fncSetAttributesNormal);
   Before(pKind);
   if (Quiet(pKind)) return false;
   return g_base.fncSetAttributesNormal(strPath);
 }
 bool WExists(const std::string& strPath) {
-  const Kind* pKind = Due(kOpExists);
+  const Kind* pKind = Due(kOp_fncFileExists);
   Before(pKind);
   if (Quiet(pKind)) return false;
   return g_base.fncFileExists(strPath);
 }
 int32_t WQueryFile(const std::string& strPath, FileInfo* pInfo) {
-  const Kind* pKind = Due(kOpQueryFile);
+  const Kind* pKind = Due(kOp_fncQueryFile);
   Before(pKind);
   if (Quiet(pKind)) return static_cast<int32_t>(pKind->lngValue);
   return g_base.fncQueryFile(strPath, pInfo);
 }
 FileHandle WOpenRead(const std::string& strPath, FileInfo* pInfo) {
-  Before(Due(kOpOpenRead));
+  Before(Due(kOp_fncOpenRead));
   return g_base.fncOpenRead(strPath, pInfo);
 }
+FileHandle WOpenNoFollow(const std::string& strPath, FileInfo* pInfo) {
+  Before(Due(kOp_fncOpenNoFollow));
+  return g_base.fncOpenNoFollow(strPath, pInfo);
+}
+Hasher WHashBegin() {
+  Before(Due(kOp_fncHashBegin));
+  return g_base.fncHashBegin();
+}
+void WHashAdd(Hasher objHash, const char* pData, size_t lngLength) {
+  Before(Due(kOp_subHashAdd));
+  g_base.subHashAdd(objHash, pData, lngLength);
+}
+// Frees the state whatever it raises, as the real one does.
+std::string WHashEnd(Hasher objHash) {
+  const Kind* pKind = Due(kOp_fncHashEnd);
+  std::string strDigest = g_base.fncHashEnd(objHash);
+  Throw(pKind);
+  return strDigest;
+}
 size_t WReadAt(FileHandle objFile, uint64_t lngOffset, char* pData, size_t lngLength) {
-  const Kind* pKind = Due(kOpReadAt);
+  const Kind* pKind = Due(kOp_fncReadAt);
   Before(pKind);
   if (Quiet(pKind)) return 0;
   return g_base.fncReadAt(objFile, lngOffset, pData, lngLength);
 }
-FileHandle WCreateNew(const std::string& strPath) {
-  Before(Due(kOpCreateNew));
-  return g_base.fncCreateNew(strPath);
+FileHandle WCreateNew(const std::string& strPath, bool blnShared) {
+  Before(Due(kOp_fncCreateNew));
+  return g_base.fncCreateNew(strPath, blnShared);
 }
 void WWrite(FileHandle objFile, const char* pData, size_t lngLength) {
-  const Kind* pKind = Due(kOpWrite);
+  const Kind* pKind = Due(kOp_subWrite);
   Before(pKind);
   g_base.subWrite(objFile, pData, lngLength);
   After(pKind);
 }
 int64_t WCopyRange(FileHandle objFrom, uint64_t lngOffset, FileHandle objTo, uint64_t lngLength) {
-  const Kind* pKind = Due(kOpCopyRange);
+  const Kind* pKind = Due(kOp_fncCopyRange);
   Before(pKind);
   if (Quiet(pKind)) return pKind->lngValue;
   int64_t lngDone = g_base.fncCopyRange(objFrom, lngOffset, objTo, lngLength);
@@ -278,80 +294,80 @@ int64_t WCopyRange(FileHandle objFrom, uint64_t lngOffset, FileHandle objTo, uin
   return lngDone;
 }
 int WCompareRange(FileHandle objA, FileHandle objB, uint64_t lngOffset, size_t lngLength) {
-  const Kind* pKind = Due(kOpCompareRange);
+  const Kind* pKind = Due(kOp_fncCompareRange);
   if (Quiet(pKind)) return static_cast<int>(pKind->lngValue);
   return g_base.fncCompareRange(objA, objB, lngOffset, lngLength);
 }
 void WFlush(FileHandle objFile) {
-  const Kind* pKind = Due(kOpFlush);
+  const Kind* pKind = Due(kOp_subFlush);
   Before(pKind);
   g_base.subFlush(objFile);
   After(pKind);
 }
 void WSetMode(FileHandle objFile, uint32_t lngMode, int64_t lngModified) {
-  const Kind* pKind = Due(kOpSetMode);
+  const Kind* pKind = Due(kOp_subSetModeAndTime);
   Before(pKind);
   g_base.subSetModeAndTime(objFile, lngMode, lngModified);
   After(pKind);
 }
 std::string WReadSecurity(const std::string& strPath) {
-  Before(Due(kOpReadSecurity));
+  Before(Due(kOp_fncReadSecurity));
   return g_base.fncReadSecurity(strPath);
 }
 void WApplySecurity(FileHandle objFile, const std::string& strSecurity, bool blnOwner) {
-  const Kind* pKind = Due(kOpApplySecurity);
+  const Kind* pKind = Due(kOp_subApplySecurity);
   Before(pKind);
   g_base.subApplySecurity(objFile, strSecurity, blnOwner);
   After(pKind);
 }
 bool WClose(FileHandle objFile) {
-  const Kind* pKind = Due(kOpClose);
+  const Kind* pKind = Due(kOp_fncClose);
   bool blnClosed = g_base.fncClose(objFile);  // closed in any case: no handle leaks
   return Quiet(pKind) ? false : blnClosed;
 }
 void WReplace(const std::string& strFrom, const std::string& strTo) {
-  const Kind* pKind = Due(kOpReplace);
+  const Kind* pKind = Due(kOp_subReplace);
   Before(pKind);
   g_base.subReplace(strFrom, strTo);
   After(pKind);
 }
 void WFlushFolder(const std::string& strFolder) {
-  Before(Due(kOpFlushFolder));
+  Before(Due(kOp_subFlushFolder));
   g_base.subFlushFolder(strFolder);
 }
 std::string WStoredName(const std::string& strPath) {
-  Before(Due(kOpStoredName));
+  Before(Due(kOp_fncStoredName));
   return g_base.fncStoredName(strPath);
 }
 std::vector<std::string> WListFiles(const std::string& strFolder) {
-  Before(Due(kOpListFiles));
+  Before(Due(kOp_fncListFiles));
   return g_base.fncListFiles(strFolder);
 }
 bool WProcessEnded(uint32_t lngProcessID) {
-  const Kind* pKind = Due(kOpProcessEnded);
+  const Kind* pKind = Due(kOp_fncProcessEnded);
   Before(pKind);
   if (Quiet(pKind)) return pKind->lngValue != 0;
   return g_base.fncProcessEnded(lngProcessID);
 }
 void WDelete(const std::string& strPath) {
-  const Kind* pKind = Due(kOpDelete);
+  const Kind* pKind = Due(kOp_subDeleteFile);
   Before(pKind);
   g_base.subDeleteFile(strPath);
   After(pKind);
 }
 TextFile WCreateLog(const std::string& strPath) {
-  Before(Due(kOpCreateLog));
+  Before(Due(kOp_fncCreateTextFile));
   return g_base.fncCreateTextFile(strPath);
 }
 void WWriteLine(TextFile objFile, const std::string& strText) {
-  Before(Due(kOpWriteLine));
+  Before(Due(kOp_subWriteLine));
   g_base.subWriteLine(objFile, strText);
 }
 
 // The agent's key, held in memory.
 int g_key = 0;
 int32_t WRegOpen(RegKey* pKey) {
-  const Kind* pKind = Due(kOpRegOpen);
+  const Kind* pKind = Due(kOp_fncRegOpenAgentKey);
   Before(pKind);
   if (Quiet(pKind)) return static_cast<int32_t>(pKind->lngValue);
   *pKey = &g_key;
@@ -359,7 +375,7 @@ int32_t WRegOpen(RegKey* pKey) {
 }
 int32_t WRegQuery(RegKey, const std::string& strName, uint32_t* pType, char* pData,
                   uint32_t* pSize) {
-  const Kind* pKind = Due(kOpRegQuery);
+  const Kind* pKind = Due(kOp_fncRegQueryValue);
   Before(pKind);
   if (Quiet(pKind)) return static_cast<int32_t>(pKind->lngValue);
   std::string strValue;
@@ -379,30 +395,9 @@ int32_t WRegQuery(RegKey, const std::string& strName, uint32_t* pType, char* pDa
 }
 void WRegClose(RegKey) {}
 
-uint32_t WProfileRead(const std::string& strSection, const std::string& strKey, char* pBuffer,
-                      uint32_t lngSize, const std::string& strFile) {
-  const Kind* pKind = Due(kOpProfileRead);
-  Before(pKind);
-  if (Quiet(pKind)) {
-    g_plan.strSection = strSection;
-    g_plan.strKey = strKey;
-    pBuffer[0] = '\0';
-    return 0;
-  }
-  return g_base.fncGetProfileString(strSection, strKey, pBuffer, lngSize, strFile);
-}
-uint32_t WSectionNames(char* pBuffer, uint32_t lngSize, const std::string& strFile) {
-  const Kind* pKind = Due(kOpSectionNames);
-  Before(pKind);
-  if (Quiet(pKind)) {
-    pBuffer[0] = '\0';
-    return 0;
-  }
-  return g_base.fncGetProfileSectionNames(pBuffer, lngSize, strFile);
-}
 bool WProfileWrite(const std::string& strSection, const std::string& strKey,
                    const std::string& strValue, const std::string& strFile) {
-  const Kind* pKind = Due(kOpProfileWrite);
+  const Kind* pKind = Due(kOp_fncWriteProfileString);
   Before(pKind);
   if (Quiet(pKind)) return false;
   return g_base.fncWriteProfileString(strSection, strKey, strValue, strFile);
@@ -412,24 +407,24 @@ bool WProfileWrite(const std::string& strSection, const std::string& strKey,
 uint32_t g_nextProcess = 100;
 int g_process = 0;
 uint32_t WStart(const std::string& strCommandLine) {
-  Before(Due(kOpStart));
+  Before(Due(kOp_fncStartProcess));
   Harness::Current()->objStarts.push_back(strCommandLine);
   return g_nextProcess++;
 }
 ProcHandle WOpenProcess(uint32_t, uint32_t) {
-  const Kind* pKind = Due(kOpOpenProcess);
+  const Kind* pKind = Due(kOp_fncOpenProcess);
   Before(pKind);
   if (Quiet(pKind)) return nullptr;
   return &g_process;
 }
 uint32_t WWait(ProcHandle, uint32_t) {
-  const Kind* pKind = Due(kOpWait);
+  const Kind* pKind = Due(kOp_fncWaitForProcess);
   Before(pKind);
   if (Quiet(pKind)) return static_cast<uint32_t>(pKind->lngValue);
   return kWaitObject0;
 }
 bool WExitCode(ProcHandle, uint32_t* pCode) {
-  const Kind* pKind = Due(kOpExitCode);
+  const Kind* pKind = Due(kOp_fncExitCode);
   Before(pKind);
   if (Quiet(pKind)) {
     if (pKind->lngValue < 0) return false;
@@ -443,7 +438,7 @@ void WCloseProcess(ProcHandle) {}
 void WReap() {}
 bool WLock(uint32_t lngMilliseconds) {
   EXPECT_EQ(30u * 60 * 1000, lngMilliseconds) << "a run waits 30 minutes for its folder";
-  const Kind* pKind = Due(kOpLock);
+  const Kind* pKind = Due(kOp_fncLockAppFolder);
   Before(pKind);
   if (Quiet(pKind)) return false;
   return g_base.fncLockAppFolder(lngMilliseconds);
@@ -506,6 +501,7 @@ class FaultInjection : public ::testing::Test {
  protected:
   void SetUp() override {
     g_plan = Plan();
+    const Platform objBefore = objHarness.objTable;
     g_base = objHarness.objTable;  // the harness's in-memory log and its app folder
     g_base.fncCommandLineTail = WCommandLine;
     // The sweep is about what a run does and says, not about the disk:
@@ -527,6 +523,7 @@ class FaultInjection : public ::testing::Test {
     t.fncFileExists = WExists;
     t.fncQueryFile = WQueryFile;
     t.fncOpenRead = WOpenRead;
+    t.fncOpenNoFollow = WOpenNoFollow;
     t.fncReadAt = WReadAt;
     t.fncCreateNew = WCreateNew;
     t.subWrite = WWrite;
@@ -549,8 +546,6 @@ class FaultInjection : public ::testing::Test {
     t.fncRegOpenAgentKey = WRegOpen;
     t.fncRegQueryValue = WRegQuery;
     t.subRegCloseKey = WRegClose;
-    t.fncGetProfileString = WProfileRead;
-    t.fncGetProfileSectionNames = WSectionNames;
     t.fncWriteProfileString = WProfileWrite;
     t.fncStartProcess = WStart;
     t.fncOpenProcess = WOpenProcess;
@@ -559,7 +554,30 @@ class FaultInjection : public ::testing::Test {
     t.subCloseProcess = WCloseProcess;
     t.subReapProcesses = WReap;
     t.fncLockAppFolder = WLock;
+    t.fncHashBegin = WHashBegin;
+    t.subHashAdd = WHashAdd;
+    t.fncHashEnd = WHashEnd;
     objHarness.Install();
+    // A new operation is swept as soon as it is in the table, or excused
+    // here with its reason.
+#define TARVEX_VALUE(TYPE, NAME)
+#define TARVEX_PRIMITIVE(RESULT, NAME, PARAMS)                         \
+  if (t.NAME != nullptr && t.NAME == objBefore.NAME && !Excused(kOp_##NAME)) \
+    ADD_FAILURE() << #NAME " is neither swept for faults nor excused";
+#include "platform/primitives.def"
+  }
+
+  // The operations a run may call that no fault is injected into.
+  static bool Excused(Op intOp) {
+    switch (intOp) {
+      case kOp_subCloseTextFile:     // the log's lines are written one by one
+      case kOp_fncCurrentProcessID:  // cannot fail
+      case kOp_fncFromUtf8:          // the scenario's manifest has no byte-order mark
+      case kOp_fncFileTraits:        // the checker's alone
+        return true;
+      default:
+        return false;
+    }
   }
 
   // Lays the sandbox out: the application folder with the manifest and the
@@ -569,7 +587,7 @@ class FaultInjection : public ::testing::Test {
   void Layout() {
     std::error_code objCode;
     const fs::path objApp(objHarness.strApp), objAgent(g_agentFolder);
-    std::set<std::string> objKeep = {"Tarvex.INI"};
+    std::set<std::string> objKeep = {kManifestName, kSealName};
     for (const Entry& objEntry : kEntries) objKeep.insert(objEntry.strFileName);
     if (!blnLaidOut) {
       WriteFile(objHarness.strApp + Sep() + "Tarvex.INI", kManifest);
@@ -579,6 +597,18 @@ class FaultInjection : public ::testing::Test {
         MakeDir(g_agentFolder + Sep() + objEntry.strFolder);
       }
       MakeDir(g_agentFolder + Sep() + "PMStatus");
+      if (blnSealed) {
+        // Sealed with the system's own hash, not the one being failed.
+        auto fncDigest = [](const std::string& strBytes) {
+          Hasher objHash = NativePlatform().fncHashBegin();
+          NativePlatform().subHashAdd(objHash, strBytes.data(), strBytes.size());
+          return NativePlatform().fncHashEnd(objHash);
+        };
+        std::vector<SealLine> objLines{{kManifestName, fncDigest(kManifest), 0}};
+        for (const Entry& objEntry : kEntries)
+          objLines.push_back({objEntry.strFileName, fncDigest(objEntry.strBytes), 0});
+        WriteFile(objHarness.strApp + Sep() + kSealName, fncSealText(objLines));
+      }
       blnLaidOut = true;
     }
     std::vector<fs::path> objGone;
@@ -653,19 +683,19 @@ class FaultInjection : public ::testing::Test {
 
     // Without the lock the run ends before anything else: 4 when the wait
     // ran out, Main's trap (3) when the lock could not be made.
-    if (intOp == kOpLock) {
+    if (intOp == kOp_fncLockAppFolder) {
       int intWanted = Quiet(&objPlan.objKind) ? kExitLockTimeout : kExitTrapped;
       if (o.intExit != intWanted) fncProblem("a run without the lock must end at once");
       for (int i = 0; i < kOpCount; ++i)
-        if (i != kOpLock && g_calls[i] > 0)
+        if (i != kOp_fncLockAppFolder && g_calls[i] > 0)
           fncProblem(std::string("a run without the lock called ") + kOpNames[i]);
-    } else if (intOp == kOpCreateLog || (intOp != kOpWriteLine && o.objLog.empty())) {
+    } else if (intOp == kOp_fncCreateTextFile || (intOp != kOp_subWriteLine && o.objLog.empty())) {
       // The log. Without one (it could not be created, or its path not
       // formed) the run ends at once.
       if (o.intExit != kExitTrapped) fncProblem("a run without a log must end at once (3)");
       if (!o.objLog.empty()) fncProblem("lines logged without a log");
       if (!o.strStatusFile.empty()) fncProblem("a run without a log wrote a status file");
-    } else if (intOp == kOpWriteLine) {
+    } else if (intOp == kOp_subWriteLine) {
       // A lost line changes nothing else.
       std::vector<std::string> objWanted = objClean.objLog;
       if (objPlan.intCall < static_cast<int>(objWanted.size()))
@@ -687,10 +717,7 @@ class FaultInjection : public ::testing::Test {
     if (o.strStatus == "SUCCESS") {
       std::string strMissing;
       for (int i = 0; i < 3; ++i) {
-        bool blnExempt = intOp == kOpProfileRead && objPlan.objKind.intType == kReturn &&
-                         objPlan.strSection == kEntries[i].strSection &&
-                         objPlan.strKey != "Parameters";
-        if (!o.objDeployed[i] && !blnExempt) strMissing += std::string(" ") + kEntries[i].strFileName;
+        if (!o.objDeployed[i]) strMissing += std::string(" ") + kEntries[i].strFileName;
       }
       if (!strMissing.empty())
         fncProblem("the status file says SUCCESS, but not deployed:" + strMissing);
@@ -715,12 +742,12 @@ class FaultInjection : public ::testing::Test {
         o.intExit != kExitNotHandedOver)
       fncProblem("the status file says SUCCESS but the exit code is " +
                  std::to_string(o.intExit));
-    if (blnHandOffFailed && intOp != kOpWriteLine && o.intExit != kExitNotHandedOver &&
+    if (blnHandOffFailed && intOp != kOp_subWriteLine && o.intExit != kExitNotHandedOver &&
         o.intExit != kExitTrapped)
       fncProblem("the hand-off failed but the exit code is " + std::to_string(o.intExit));
-    if (o.intExit == kExitNotHandedOver && !blnHandOffFailed && intOp != kOpWriteLine)
+    if (o.intExit == kExitNotHandedOver && !blnHandOffFailed && intOp != kOp_subWriteLine)
       fncProblem("exit code 5 without a failed hand-off");
-    if (o.intExit == kExitTrapped && !o.objLog.empty() && intOp != kOpWriteLine &&
+    if (o.intExit == kExitTrapped && !o.objLog.empty() && intOp != kOp_subWriteLine &&
         o.objLog.back().rfind("ERR : Sub - Main ", 0) != 0)
       fncProblem("exit code 3 without Main's trap line");
     // A trap after the hand-off (in the stop line) ends the run with 3
@@ -733,11 +760,11 @@ class FaultInjection : public ::testing::Test {
       if (!blnHandedOver) fncProblem("a trapped run left SUCCESS in its status file");
     }
     if (o.intExit != kExitSuccess && o.intExit != kExitFailed && o.intExit != kExitTrapped &&
-        o.intExit != kExitNotHandedOver && (o.intExit != kExitLockTimeout || intOp != kOpLock))
+        o.intExit != kExitNotHandedOver && (o.intExit != kExitLockTimeout || intOp != kOp_fncLockAppFolder))
       fncProblem("unexpected exit code " + std::to_string(o.intExit));
 
     // A failed run says why.
-    if (o.intExit != kExitSuccess && !o.objLog.empty() && intOp != kOpWriteLine) {
+    if (o.intExit != kExitSuccess && !o.objLog.empty() && intOp != kOp_subWriteLine) {
       bool blnTold = false;
       for (const std::string& strLine : o.objLog)
         if (strLine.rfind("ERR : ", 0) == 0 || strLine.rfind("MSG : Failed", 0) == 0)
@@ -807,6 +834,7 @@ class FaultInjection : public ::testing::Test {
   bool blnStaleSuccess = false;
   bool blnThirdSourceMissing = false;
   bool blnCurrentTargets = false;  // every target already holds its bytes
+  bool blnSealed = false;
   std::set<std::string> objReported;
 };
 
@@ -836,6 +864,17 @@ TEST_F(FaultInjection, EveryFaultOfARepeatedDeploymentOntoCurrentTargets) {
   blnCurrentTargets = true;
   int intTried = Sweep("repeated deployment", kExitSuccess);
   EXPECT_EQ("SUCCESS", objClean.strStatus);
+  RecordProperty("fault_points", intTried);
+  std::cout << "fault points tried: " << intTried << std::endl;
+}
+
+// A sealed package: every source is hashed as it is copied, and whatever
+// fails, nothing unhashed or unverified is placed and reported as done.
+TEST_F(FaultInjection, EveryFaultOfASealedDeployment) {
+  blnSealed = true;
+  int intTried = Sweep("sealed deployment", kExitSuccess);
+  EXPECT_EQ("SUCCESS", objClean.strStatus);
+  EXPECT_EQ("MSG : Package Seal Verified - 4 Files", objClean.objLog[3]);
   RecordProperty("fault_points", intTried);
   std::cout << "fault points tried: " << intTried << std::endl;
 }

@@ -2,10 +2,6 @@
 
 namespace tarvex {
 
-std::string fncSep() { return std::string(1, Os().chrSeparator); }
-
-std::string fncAppFolder() { return Os().fncAppFolder(); }
-
 std::string fncCleanCommandLine(const std::string& strCommandLine) {
   std::string strText;
   for (char chr : strCommandLine)

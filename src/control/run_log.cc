@@ -1,7 +1,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "control/control.h"
+#include "control/run_state.h"
 
 namespace tarvex {
 
@@ -34,6 +34,10 @@ Error fncTrappedError() {
     return Error{kErrInternal, fncErrorText(kErrInternal)};
   }
 }
+
+std::string fncSep() { return std::string(1, Os().chrSeparator); }
+
+std::string fncAppFolder() { return Os().fncAppFolder(); }
 
 std::string fncErrorSuffix(const Error& objError) {
   return " " + std::to_string(objError.lngNumber) + " " + objError.strDescription;

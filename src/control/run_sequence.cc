@@ -1,6 +1,3 @@
-#include <climits>
-#include <set>
-
 #include "control/control.h"
 #include "deploy/deploy.h"
 #include "deploy/seal.h"
@@ -11,88 +8,65 @@ namespace tarvex {
 
 namespace {
 
-void subSealProblem(const std::string& strProblem) {
-  subWriteLog("ERR : Package Seal - " + strProblem);
-}
-
-// The files a seal must list: the manifest and each copy source, in the
-// manifest's order, each once.
-std::vector<std::string> fncSealedFiles(const std::string& strManifest) {
-  std::vector<std::string> objFiles{kManifestName};
-  if (!Os().fncFileExists(strManifest)) return objFiles;
-  std::set<std::string> objSeen{fncSealKey(kManifestName)};
-  for (const std::string& strSection : fncGetSectionNames(strManifest)) {
-    if (strSection.empty()) continue;
-    if (!fncFlag(fncReadINI(strSection, "Duplix", strManifest))) continue;
-    const std::string strFileName =
-        fncNativePath(fncReadINI(strSection, "FileName", strManifest));
-    if (!strFileName.empty() && objSeen.insert(fncSealKey(strFileName)).second)
-      objFiles.push_back(strFileName);
+// The line a run logs for a seal's problem.
+std::string fncSealProblemText(const SealProblem& objProblem) {
+  switch (objProblem.intFault) {
+    case kSealUnreadable:
+    case kSealFileUnreadable:
+      return objProblem.strName + fncErrorSuffix(objProblem.objError);
+    case kSealBadLine:
+      return "line " + std::to_string(objProblem.lngLine) + " is not a seal line";
+    case kSealFileMissing:
+      return objProblem.strName + " is missing";
+    case kSealMismatch:
+      return objProblem.strName + " does not match";
+    case kSealNotListed:
+      return objProblem.strName + " is not sealed";
   }
-  return objFiles;
+  return objProblem.strName;
 }
 
 // A sealed package is deployed only when every file of it is as sealed. A
 // seal that is there but cannot be read or parsed lets nothing through.
 // Without a seal file the run goes on as ever, and logs nothing here.
-bool fncVerifySeal(const std::string& strFolder, const std::string& strManifest) {
-  const std::string strSealPath = strFolder + fncSep() + kSealName;
-  if (!Os().fncFileExists(strSealPath)) return true;
-  bool blnBroken = false;
-  Seal objSeal;
-  try {
-    objSeal = fncParseSeal(Os().fncReadFileBytes(strSealPath));
-  } catch (...) {
-    subSealProblem(std::string(kSealName) + fncErrorSuffix(fncTrappedError()));
-    subRecordFailure("Package Seal Broken; ");
-    return false;
-  }
-
-  // In the seal's order: its bad lines and its files, by line.
-  size_t lngBad = 0;
-  for (size_t i = 0; i <= objSeal.objLines.size(); ++i) {
-    const long lngLine = i < objSeal.objLines.size() ? objSeal.objLines[i].lngLine : LONG_MAX;
-    for (; lngBad < objSeal.objBadLines.size() && objSeal.objBadLines[lngBad] < lngLine; ++lngBad) {
-      subSealProblem("line " + std::to_string(objSeal.objBadLines[lngBad]) +
-                     " is not a seal line");
-      blnBroken = true;
-    }
-    if (i == objSeal.objLines.size()) break;
-    const SealLine& objLine = objSeal.objLines[i];
-    g_run.objSealDigests.emplace(fncSealKey(objLine.strName), objLine.strDigest);
-    const std::string strPath = fncSealPath(strFolder, objLine.strName);
-    std::string strProblem;
-    if (!Os().fncFileExists(strPath)) {
-      strProblem = " is missing";
-    } else {
-      try {
-        if (Os().fncHashFile(strPath) != objLine.strDigest) strProblem = " does not match";
-      } catch (...) {
-        strProblem = fncErrorSuffix(fncTrappedError());
-      }
-    }
-    if (!strProblem.empty()) {
-      subSealProblem(objLine.strName + strProblem);
-      blnBroken = true;
-    }
-  }
-
+bool fncVerifySeal(const Package& objPackage) {
+  if (!objPackage.blnSealed) return true;
   const bool blnReadFailed = g_run.blnFailed;
-  for (const std::string& strFile : fncSealedFiles(strManifest)) {
-    if (g_run.objSealDigests.count(fncSealKey(strFile)) != 0) continue;
-    subSealProblem(strFile + " is not sealed");
-    blnBroken = true;
-  }
+  const std::vector<std::string> objRequired = fncSealedFiles(objPackage);
   // A manifest value that could not be read has failed the run already.
   if (!blnReadFailed && g_run.blnFailed) return false;
-  if (blnBroken) {
-    g_run.objSealDigests.clear();
+  const std::vector<SealProblem> objProblems = fncCheckSeal(objPackage, objRequired);
+  for (const SealProblem& objProblem : objProblems)
+    subWriteLog("ERR : Package Seal - " + fncSealProblemText(objProblem));
+  if (!objProblems.empty()) {
     subRecordFailure("Package Seal Broken; ");
     return false;
   }
-  subWriteLog("MSG : Package Seal Verified - " + std::to_string(objSeal.objLines.size()) +
-              " Files");
+  subWriteLog("MSG : Package Seal Verified - " +
+              std::to_string(objPackage.objSeal.objLines.size()) + " Files");
   return true;
+}
+
+// Every entry of the manifest as it was read, in file order; after the
+// first failure every later entry is skipped, silently.
+void subDeployEntries(const Package& objPackage) {
+  const std::vector<std::string> objSections = fncGetSectionNames(objPackage.objManifest);
+  if (objSections.empty()) {
+    subWriteLog("ERR : File Info Not Found in Tarvex.ini");
+    subRecordFailure("File Info Not Found in Tarvex.ini; ");
+  }
+  for (const std::string& strSection : objSections) {
+    if (strSection.empty() || g_run.blnFailed) continue;
+    EntryValues objEntry = fncReadEntry(strSection, objPackage.objManifest);
+    if (g_run.blnFailed) continue;  // a value could not be read
+    const std::string strFileName = fncNativePath(objEntry.strFileName);
+    // The digest goes with the copy: in a sealed package, nothing is placed
+    // unhashed.
+    const std::string strDigest = fncSealedDigest(objPackage, strFileName);
+    subDuplix(strFileName, g_run.strInstallPath + fncNativePath(objEntry.strFilePath),
+              fncFlag(objEntry.strDuplix), fncFlag(objEntry.strExecuteFile),
+              objEntry.strParameters, objPackage.blnSealed ? &strDigest : nullptr);
+  }
 }
 
 }  // namespace
@@ -106,31 +80,28 @@ int fncRunSequence() {
   subWriteLog("MSG : Successfully retrieved VELMOR Info. Installation Path - " +
               g_run.strInstallPath + " and RegID - " + g_run.strRegID);
 
-  g_run.strPIDFilePath = fncGetShortPath(fncAppFolder()) + fncSep() + "Duplix.ini";
+  const std::string strFolder = fncGetShortPath(fncAppFolder());
+  g_run.strPIDFilePath = strFolder + fncSep() + "Duplix.ini";
   fncCreatePIDFile(g_run.strPID);
 
-  std::string strManifest = fncGetShortPath(fncAppFolder()) + fncSep() + kManifestName;
-  if (!fncVerifySeal(fncGetShortPath(fncAppFolder()), strManifest)) {
+  // The package is read here, once: whatever happens to its files from now
+  // on changes nothing in this run.
+  const Package objPackage = fncReadPackage(strFolder);
+  const std::string strManifest = strFolder + fncSep() + kManifestName;
+  const int32_t lngManifest = objPackage.objManifestError.lngNumber;
+  if (!fncVerifySeal(objPackage)) {
     // A broken seal: no entry is touched.
-  } else if (!Os().fncFileExists(strManifest)) {
+  } else if (lngManifest == kErrFileNotFound) {
     subWriteLog("ERR : File Not Found " + strManifest);
     subRecordFailure("Tarvex.ini Not Found; ");
+  } else if (lngManifest != 0) {
+    // There, but no file a run reads (a link, a FIFO, beyond the cap) or
+    // unreadable: deploying nothing is no success.
+    subWriteLog("ERR : Function - fncReadManifest" +
+                fncErrorSuffix(objPackage.objManifestError));
+    subRecordFailure("Tarvex.ini Not Readable; ");
   } else {
-    std::vector<std::string> objSections = fncGetSectionNames(strManifest);
-    if (objSections.empty()) {
-      subWriteLog("ERR : File Info Not Found in Tarvex.ini");
-      subRecordFailure("File Info Not Found in Tarvex.ini; ");
-    }
-    for (const std::string& strSection : objSections) {
-      // After the first failure every later entry is skipped, silently.
-      if (strSection.empty() || g_run.blnFailed) continue;
-      EntryValues objEntry = fncReadEntry(strSection, strManifest);
-      if (g_run.blnFailed) continue;  // a value could not be read
-      subDuplix(fncNativePath(objEntry.strFileName),
-                g_run.strInstallPath + fncNativePath(objEntry.strFilePath),
-                fncFlag(objEntry.strDuplix), fncFlag(objEntry.strExecuteFile),
-                objEntry.strParameters);
-    }
+    subDeployEntries(objPackage);
   }
 
   subWriteFinalStatus();

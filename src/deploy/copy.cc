@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "control/control.h"
+#include "control/run_state.h"
 #include "deploy/deploy.h"
 
 namespace tarvex {

@@ -99,7 +99,7 @@ size_t FReadAt(FileHandle objFile, uint64_t lngOffset, char* pData, size_t lngLe
   strBytes.copy(pData, lngDone, static_cast<size_t>(lngOffset));
   return lngDone;
 }
-FileHandle FCreateNew(const std::string& strPath) {
+FileHandle FCreateNew(const std::string& strPath, bool) {
   g_fake->objCalls.push_back("create " + strPath);
   if (g_fake->objNodes.count(strPath)) Raise(kErrFileExists);
   g_fake->Add(strPath, "", 0600, 5000);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "environment/environment.h"
+
 namespace tarvex {
 
 const int kCopyAttempts = 3;
@@ -29,14 +31,13 @@ bool fncDuplix(const std::string& strSource, const std::string& strDestination,
 void subCopyFile(const std::string& strSource, const std::string& strDestination,
                  const std::string& strSha256 = std::string());
 
-// The digest that the package's seal gives a file of the application folder
-// (deploy/seal.cc); empty when the package is unsealed.
-std::string fncSealedDigest(const std::string& strFileName);
-
 bool fncDeleteFile(const std::string& strPath);
 
+// pSha256: the digest the package's seal gives the source; null for an
+// unsealed package. A sealed package's copy without one is refused.
 void subDuplix(const std::string& strFileName, const std::string& strFilePath, bool blnCopy,
-               bool blnExecute, const std::string& strParameters);
+               bool blnExecute, const std::string& strParameters,
+               const std::string* pSha256 = nullptr);
 
 // The five keys of one manifest entry, as fncReadINI reads them, in the
 // order a run reads them. A value that cannot be read fails the run (see
@@ -48,7 +49,7 @@ struct EntryValues {
   std::string strExecuteFile;
   std::string strParameters;
 };
-EntryValues fncReadEntry(const std::string& strSection, const std::string& strManifest);
+EntryValues fncReadEntry(const std::string& strSection, const Manifest& objManifest);
 
 // The name a copy gives its target: the last part of a FileName given with
 // folders ("sub\\setup.exe" gives "setup.exe"). The target, unregistered,

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <map>
 
-#include "control/control.h"
+#include "control/run_state.h"
 #include "deploy/deploy.h"
 #include "environment/environment.h"
 #include "testing/test_platform.h"

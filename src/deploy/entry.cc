@@ -1,4 +1,4 @@
-#include "control/control.h"
+#include "control/run_state.h"
 #include "deploy/deploy.h"
 #include "environment/environment.h"
 
@@ -18,13 +18,13 @@ std::string fncFileKind(const std::string& strFileName) {
                                              : strFileName);
 }
 
-EntryValues fncReadEntry(const std::string& strSection, const std::string& strManifest) {
+EntryValues fncReadEntry(const std::string& strSection, const Manifest& objManifest) {
   EntryValues objEntry;
-  objEntry.strFileName = fncReadINI(strSection, "FileName", strManifest);
-  objEntry.strFilePath = fncReadINI(strSection, "FilePath", strManifest);
-  objEntry.strDuplix = fncReadINI(strSection, "Duplix", strManifest);
-  objEntry.strExecuteFile = fncReadINI(strSection, "ExecuteFile", strManifest);
-  objEntry.strParameters = fncReadINI(strSection, "Parameters", strManifest);
+  objEntry.strFileName = fncReadINI(strSection, "FileName", objManifest);
+  objEntry.strFilePath = fncReadINI(strSection, "FilePath", objManifest);
+  objEntry.strDuplix = fncReadINI(strSection, "Duplix", objManifest);
+  objEntry.strExecuteFile = fncReadINI(strSection, "ExecuteFile", objManifest);
+  objEntry.strParameters = fncReadINI(strSection, "Parameters", objManifest);
   return objEntry;
 }
 
@@ -67,7 +67,7 @@ bool fncAwaitProcess(uint32_t lngProcessID) {
 }  // namespace
 
 void subDuplix(const std::string& strFileName, const std::string& strFilePath, bool blnCopy,
-               bool blnExecute, const std::string& strParameters) {
+               bool blnExecute, const std::string& strParameters, const std::string* pSha256) {
   const std::string strSource = fncAppFolder() + fncSep() + strFileName;
   // The file unregistered, registered or run is the one the copy wrote.
   const std::string strTarget = strFilePath + fncLastNamePart(strFileName);
@@ -93,6 +93,12 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
         subRecordFailure(strSource + " Not Found; ");
         return;
       }
+      if (pSha256 != nullptr && pSha256->empty()) {
+        // A sealed package deploys nothing unhashed.
+        subWriteLog("ERR : Package Seal - " + strFileName + " is not sealed");
+        subRecordFailure("Package Seal Broken; ");
+        return;
+      }
       bool blnCopied = false;
       for (int intAttempt = 1; intAttempt <= kCopyAttempts; ++intAttempt) {
         if (strKind == ".DLL" && Os().fncFileExists(strTarget)) {
@@ -108,7 +114,7 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
             subLogTrapped(strFileName);
           }
         }
-        if (fncDuplix(strSource, strFilePath, fncSealedDigest(strFileName))) {
+        if (fncDuplix(strSource, strFilePath, pSha256 != nullptr ? *pSha256 : std::string())) {
           blnCopied = true;
           break;
         }

@@ -1,4 +1,4 @@
-#include "control/control.h"
+#include "control/run_state.h"
 #include "deploy/deploy.h"
 #include "environment/environment.h"
 

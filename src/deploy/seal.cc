@@ -1,6 +1,10 @@
+// The seal: its text, its names, its check and its writing.
 #include "deploy/seal.h"
 
-#include "control/control.h"
+#include <climits>
+#include <set>
+
+#include "control/run_state.h"
 #include "deploy/deploy.h"
 
 namespace tarvex {
@@ -73,8 +77,16 @@ std::string fncSealText(const std::vector<SealLine>& objLines) {
   return strText;
 }
 
+std::string fncSealName(const std::string& strFileName) {
+  size_t lngFrom = 0;
+  while (strFileName.size() > lngFrom + 2 && strFileName[lngFrom] == '.' &&
+         (strFileName[lngFrom + 1] == '\\' || strFileName[lngFrom + 1] == '/'))
+    lngFrom += 2;
+  return strFileName.substr(lngFrom);
+}
+
 std::string fncSealKey(const std::string& strName) {
-  std::string strKey = strName;
+  std::string strKey = fncSealName(strName);
   for (char& chr : strKey)
     if (chr == '\\') chr = '/';
   // The separator tells the build, as it does for manifest paths.
@@ -88,9 +100,86 @@ std::string fncSealPath(const std::string& strFolder, const std::string& strName
   return strFolder + fncSep() + strPath;
 }
 
-std::string fncSealedDigest(const std::string& strFileName) {
-  auto it = g_run.objSealDigests.find(fncSealKey(strFileName));
-  return it == g_run.objSealDigests.end() ? std::string() : it->second;
+std::vector<SealProblem> fncCheckSeal(const Package& objPackage,
+                                      const std::vector<std::string>& objRequired) {
+  std::vector<SealProblem> objProblems;
+  if (!objPackage.blnSealed) return objProblems;
+  if (objPackage.objSealError.lngNumber != 0) {
+    objProblems.push_back({kSealUnreadable, 0, kSealName, objPackage.objSealError});
+    return objProblems;
+  }
+  const Seal& objSeal = objPackage.objSeal;
+  const std::string strManifestKey = fncSealKey(kManifestName);
+  size_t lngBad = 0;
+  for (size_t i = 0; i <= objSeal.objLines.size(); ++i) {
+    const long lngLine = i < objSeal.objLines.size() ? objSeal.objLines[i].lngLine : LONG_MAX;
+    for (; lngBad < objSeal.objBadLines.size() && objSeal.objBadLines[lngBad] < lngLine; ++lngBad)
+      objProblems.push_back({kSealBadLine, objSeal.objBadLines[lngBad], "", Error{0, ""}});
+    if (i == objSeal.objLines.size()) break;
+    const SealLine& objLine = objSeal.objLines[i];
+    SealProblem objProblem{kSealMismatch, objLine.lngLine, objLine.strName, Error{0, ""}};
+    if (fncSealKey(objLine.strName) == strManifestKey) {
+      // The manifest as this run read it, never read again.
+      const Error& objError = objPackage.objManifestError;
+      if (objError.lngNumber == kErrFileNotFound)
+        objProblem.intFault = kSealFileMissing;
+      else if (objError.lngNumber != 0)
+        objProblem = {kSealFileUnreadable, objLine.lngLine, objLine.strName, objError};
+      else if (objPackage.objManifest.strDigest == objLine.strDigest)
+        continue;
+    } else {
+      const std::string strPath = fncSealPath(objPackage.strFolder, objLine.strName);
+      if (!Os().fncFileExists(strPath)) {
+        objProblem.intFault = kSealFileMissing;
+      } else {
+        try {
+          if (fncHashFile(strPath) == objLine.strDigest) continue;
+        } catch (...) {
+          objProblem = {kSealFileUnreadable, objLine.lngLine, objLine.strName, fncTrappedError()};
+        }
+      }
+    }
+    objProblems.push_back(objProblem);
+  }
+  for (const std::string& strFile : objRequired)
+    if (objPackage.objDigests.count(fncSealKey(strFile)) == 0)
+      objProblems.push_back({kSealNotListed, 0, strFile, Error{0, ""}});
+  return objProblems;
+}
+
+std::vector<std::string> fncWriteSeal(const std::string& strFolder,
+                                      const std::vector<std::string>& objNames) {
+  std::vector<SealLine> objLines;
+  std::set<std::string> objSeen;
+  for (const std::string& strName : objNames) {
+    if (!objSeen.insert(fncSealKey(strName)).second) continue;
+    objLines.push_back(
+        SealLine{fncSealName(strName), fncHashFile(fncSealPath(strFolder, strName)), 0});
+  }
+  const std::string strText = fncSealText(objLines);
+
+  // A temporary file of this run's own beside the seal (made exclusively,
+  // never through a link, with the mode any new file gets, so that the
+  // agent's account may read it), on the disk before it replaces an
+  // existing seal in one rename.
+  std::string strTemporary;
+  FileHandle objFile = fncCreateTemporary(strFolder, kSealName, &strTemporary, true);
+  try {
+    Os().subWrite(objFile, strText.data(), strText.size());
+    Os().subFlush(objFile);
+    FileHandle objClosing = objFile;
+    objFile = kNoFile;
+    if (!Os().fncClose(objClosing)) subRaise(kErrIoError, fncErrorText(kErrIoError));
+    Os().subReplace(strTemporary, fncSealPath(strFolder, kSealName));
+  } catch (...) {
+    if (objFile != kNoFile) Os().fncClose(objFile);
+    subDiscardTemporary(strTemporary);
+    throw;
+  }
+  Os().subFlushFolder(strFolder);
+  std::vector<std::string> objWritten;
+  for (const SealLine& objLine : objLines) objWritten.push_back(fncSealText({objLine}));
+  return objWritten;
 }
 
 }  // namespace tarvex

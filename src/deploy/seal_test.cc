@@ -43,16 +43,16 @@ TEST(Seal, HashesKnownVectors) {
     EXPECT_EQ(objVector.strDigest, fncDigestOf(objVector.strData, 7));
     const std::string strFile = objHarness.strApp + Sep() + "vector.bin";
     WriteFile(strFile, objVector.strData);
-    EXPECT_EQ(objVector.strDigest, Os().fncHashFile(strFile));
+    EXPECT_EQ(objVector.strDigest, fncHashFile(strFile));
   }
   std::string strLong(3 * (1 << 20) + 5, 'x');
   for (size_t i = 0; i < strLong.size(); i += 4099) strLong[i] = static_cast<char>(i);
   WriteFile(objHarness.strApp + Sep() + "long.bin", strLong);
-  EXPECT_EQ(fncDigestOf(strLong, 65536), Os().fncHashFile(objHarness.strApp + Sep() + "long.bin"));
+  EXPECT_EQ(fncDigestOf(strLong, 65536), fncHashFile(objHarness.strApp + Sep() + "long.bin"));
 
   EXPECT_EQ(kErrFileNotFound,
-            RaisedNumber([&] { Os().fncHashFile(objHarness.strApp + Sep() + "gone.bin"); }));
-  EXPECT_NE(0, RaisedNumber([&] { Os().fncHashFile(objHarness.strApp); }));
+            RaisedNumber([&] { fncHashFile(objHarness.strApp + Sep() + "gone.bin"); }));
+  EXPECT_NE(0, RaisedNumber([&] { fncHashFile(objHarness.strApp); }));
 }
 
 TEST(Seal, ReadsSealLines) {

@@ -154,8 +154,8 @@ TEST_F(AgentLookup, RaisedErrorIsTrappedAndTheKeyClosed) {
 TEST(ProfileRoutines, MissingFileReadsEmptyWithoutALogLine) {
   Harness objHarness;
   std::string strFile = objHarness.strApp + Sep() + "none.ini";
-  EXPECT_EQ("", fncReadINI("a", "b", strFile));
-  EXPECT_TRUE(fncGetSectionNames(strFile).empty());
+  EXPECT_EQ("", testing::ReadINI("a", "b", strFile));
+  EXPECT_TRUE(testing::SectionNames(strFile).empty());
   EXPECT_TRUE(objHarness.objLog.empty());
 }
 
@@ -167,16 +167,16 @@ TEST(ProfileRoutines, LongValuesAndManySectionsComeBackWhole) {
   for (int i = 0; i < 40; ++i)
     strText += "[Section number " + std::to_string(i) + "]\r\nParameters=" + strLong + "\r\n";
   testing::WriteFile(strFile, strText);
-  EXPECT_EQ(strLong, fncReadINI("Section number 39", "Parameters", strFile));
-  std::vector<std::string> objNames = fncGetSectionNames(strFile);
+  EXPECT_EQ(strLong, testing::ReadINI("Section number 39", "Parameters", strFile));
+  std::vector<std::string> objNames = testing::SectionNames(strFile);
   ASSERT_EQ(41u, objNames.size());
   EXPECT_EQ("Section number 0", objNames[0]);
   EXPECT_EQ("Section number 39", objNames[39]);
   EXPECT_EQ("", objNames[40]);
 
   EXPECT_TRUE(fncWriteINI("New", "Key", "", strFile));
-  EXPECT_EQ("", fncReadINI("new", "KEY", strFile));
-  EXPECT_EQ(42u, fncGetSectionNames(strFile).size());
+  EXPECT_EQ("", testing::ReadINI("new", "KEY", strFile));
+  EXPECT_EQ(42u, testing::SectionNames(strFile).size());
 }
 
 }  // namespace

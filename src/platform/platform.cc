@@ -21,12 +21,25 @@ std::string fncErrorText(int32_t lngNumber) {
     case kErrDiskFull: return "Disk full";
     case kErrBadName: return "The filename, directory name, or volume label syntax is incorrect";
     case kErrBadExeFormat: return "Not a valid program";
+    case kErrFileTooLarge: return "File too large";
     case kErrPathTooLong: return "Path too long";
     case kErrIsFolder: return "Path is a folder";
+    case kErrStoppedAtLink: return "Path is a link";
     case kErrIoError: return "Input/output error";
     case kErrInternal: return "Internal error";
     default: return "System error " + std::to_string(lngNumber);
   }
+}
+
+std::string fncHex(const unsigned char* pBytes, size_t lngLength) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string strHex;
+  strHex.reserve(2 * lngLength);
+  for (size_t i = 0; i < lngLength; ++i) {
+    strHex += kDigits[pBytes[i] >> 4];
+    strHex += kDigits[pBytes[i] & 15];
+  }
+  return strHex;
 }
 
 namespace {

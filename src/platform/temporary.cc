@@ -77,14 +77,14 @@ std::string fncNextTemporaryPath(const std::string& strFolder, const std::string
 }
 
 FileHandle fncCreateTemporary(const std::string& strFolder, const std::string& strName,
-                              std::string* pPath) {
+                              std::string* pPath, bool blnShared) {
   subRemoveLeftovers(strFolder);
   // Made exclusively, never through an existing file or link; a name taken
   // (a run of the same ID in another namespace) moves on to the next count.
   for (int intTry = 0;; ++intTry) {
     std::string strTry = fncTemporaryPath(strFolder, strName, ++g_lngTemporaries);
     try {
-      FileHandle objFile = Os().fncCreateNew(strTry);
+      FileHandle objFile = Os().fncCreateNew(strTry, blnShared);
       *pPath = strTry;
       return objFile;
     } catch (const Error& objError) {

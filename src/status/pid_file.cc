@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "control/control.h"
+#include "control/run_state.h"
 #include "deploy/deploy.h"
 #include "environment/environment.h"
 #include "status/status.h"

@@ -31,7 +31,7 @@ class StatusFile : public ::testing::Test {
     g_run.strPIDFilePath = objHarness.strApp + Sep() + "Duplix.ini";
   }
   std::string Value(const std::string& strKey, const std::string& strFile) {
-    return fncReadINI("STATUS_INFO", strKey, strFile);
+    return testing::ReadINI("STATUS_INFO", strKey, strFile);
   }
   Harness objHarness;
   std::string strAgent;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "control/control.h"
+#include "environment/environment.h"
 
 namespace fs = std::filesystem;
 
@@ -46,6 +47,27 @@ uint32_t fncRecordStart(const std::string& strCommandLine) {
 bool fncNoLock(uint32_t) { return true; }
 
 }  // namespace
+
+namespace {
+
+Manifest fncManifestOf(const std::string& strFile) {
+  try {
+    return fncReadManifest(strFile);
+  } catch (const Error&) {
+    return Manifest();
+  }
+}
+
+}  // namespace
+
+std::string ReadINI(const std::string& strSection, const std::string& strKey,
+                    const std::string& strFile) {
+  return fncReadINI(strSection, strKey, fncManifestOf(strFile));
+}
+
+std::vector<std::string> SectionNames(const std::string& strFile) {
+  return fncGetSectionNames(fncManifestOf(strFile));
+}
 
 std::string Sep() { return std::string(1, NativePlatform().chrSeparator); }
 

@@ -21,6 +21,12 @@ void MakeDir(const std::string& strPath);
 void SetReadOnly(const std::string& strPath, bool blnReadOnly);
 bool IsReadOnly(const std::string& strPath);
 
+// A value or the section names of a profile file, read as a run reads its
+// manifest (empty for a file that cannot be read).
+std::string ReadINI(const std::string& strSection, const std::string& strKey,
+                    const std::string& strFile);
+std::vector<std::string> SectionNames(const std::string& strFile);
+
 // The number of the Error raised by fnAction, or 0 when none was raised.
 template <typename Action>
 int32_t RaisedNumber(Action fnAction) {

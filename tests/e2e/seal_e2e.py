@@ -284,6 +284,140 @@ def case_a_source_changed_after_the_check_is_not_placed(t):
 case_a_source_changed_after_the_check_is_not_placed.only = "posix"
 
 
+def case_manifest_rewritten_during_a_run_changes_nothing(t):
+    """The package is read once: the first entry's program puts a manifest
+    naming an unsealed program in the sealed one's place; the run goes on
+    with the manifest it checked, and the unsealed program is neither
+    copied nor run."""
+    c = Case(t, "sealswap")
+    evil = c.write("app/evil.ini", "[Swap]\r\nFileName=evil.exe\r\nFilePath=Bin\\\r\n"
+                   "Duplix=Y\r\nExecuteFile=Y\r\n[Notes]\r\nFileName=evil.exe\r\n"
+                   "Duplix=Y\r\nExecuteFile=Y\r\n")
+    manifest = os.path.join(c.app, "Tarvex.INI")
+    if t.name == "posix":
+        with open(os.path.join(c.app, "swap.exe"), "w") as f:
+            f.write('#!/bin/sh\ncp "%s" "%s"\n' % (evil, manifest))
+        os.chmod(os.path.join(c.app, "swap.exe"), 0o755)
+    else:
+        t.program(os.path.join(c.app, "swap.exe"), os.path.join(c.dir, "record.txt"))
+        t.env.update(TARVEX_REPLACE_FROM=t.native(evil), TARVEX_REPLACE_TO=t.native(manifest))
+    # Whatever runs records its command line (Windows) or its arguments.
+    t.program(os.path.join(c.app, "evil.exe"), os.path.join(c.dir, "record.txt"))
+    if t.name == "posix":
+        c.write("app/evil.exe", "#!/bin/sh\necho evil >> '%s'\n" % os.path.join(c.dir, "record.txt"))
+    c.write("app/notes.txt", "notes\n")
+    c.manifest([("Swap", {"FileName": "swap.exe", "FilePath": "Bin\\", "Duplix": "Y",
+                          "ExecuteFile": "Y"}),
+                ("Notes", {"FileName": "notes.txt", "FilePath": "Bin\\", "Duplix": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    seal(c)
+    try:
+        expect(c.run("4711"), 0, "exit code")
+    finally:
+        t.env.pop("TARVEX_REPLACE_FROM", None)
+        t.env.pop("TARVEX_REPLACE_TO", None)
+    expect(read(c, "app/Tarvex.INI"), read(c, "app/evil.ini"), "the manifest was rewritten")
+    expect(c.log()[-4], "MSG : Successfully Copied File %s to %s" % (c.app_n("notes.txt"),
+                                                                   c.agent_n("Bin" + t.sep)),
+           "the second entry as sealed")
+    expect(sorted(os.listdir(os.path.join(c.agent, "Bin"))), ["notes.txt", "swap.exe"],
+           "deployed")
+    ran = read(c, "record.txt").decode() if c.exists("record.txt") else ""
+    expect("evil" in ran, False, "the unsealed program ran: %r" % ran)
+
+
+def case_seals_that_are_no_file_seal_the_package_shut(t):
+    """Only a seal that is not there leaves a package unsealed: one that is
+    a folder, a link, a FIFO or too large lets nothing through."""
+    def replace(make):
+        def change(c):
+            os.remove(os.path.join(c.app, "Tarvex.SHA256"))
+            make(c, os.path.join(c.app, "Tarvex.SHA256"))
+        return change
+    cases = [("sealdir", lambda c, p: os.makedirs(p), "267 Path is a folder")]
+    if t.name == "posix":
+        cases += [
+            ("sealdangle", lambda c, p: os.symlink(os.path.join(c.dir, "none"), p),
+             "681 Path is a link"),
+            ("sealloop", lambda c, p: os.symlink(p, p), "681 Path is a link"),
+            ("seallink", lambda c, p: os.symlink(os.path.join(c.dir, "seal.copy"), p),
+             "681 Path is a link"),
+            ("sealpipe", lambda c, p: os.mkfifo(p), "87 Invalid parameter"),
+            ("sealhuge", lambda c, p: os.truncate(c.write("app/Tarvex.SHA256", ""), 17 << 20),
+             "223 File too large"),
+        ]
+    for name, make, error in cases:
+        def keep_and_make(c, make=make):
+            # A link to the seal's own bytes is refused as any link.
+            with open(os.path.join(c.dir, "seal.copy"), "wb") as f:
+                f.write(read(c, "app/Tarvex.SHA256"))
+            replace(make)(c)
+        c = broken(t, name, keep_and_make, ["ERR : Package Seal - Tarvex.SHA256 " + error])
+        code, out = t.check([c.app_n()])
+        expect((code, out[-1]), (1, "1 error, 0 warnings"), "checker on %s" % name)
+
+
+def case_dot_backslash_names_are_sealed_as_read(t):
+    """FileName=.\\notes.txt is sealed as notes.txt, which its reader
+    accepts, and the run verifies it."""
+    c = Case(t, "sealdot")
+    c.write("app/notes.txt", "notes\n")
+    c.manifest([("Notes", {"FileName": ".\\notes.txt", "FilePath": "Bin\\", "Duplix": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    out = seal(c)
+    expect(out[-2], "sealed " + seal_line(c, "notes.txt"), "--seal output")
+    expect(c.run("4711"), 0, "exit code")
+    expect(c.log()[3], "MSG : Package Seal Verified - 2 Files", "seal line")
+    expect(read(c, "agent/Bin/notes.txt"), b"notes\n", "deployed")
+
+
+def as_account(uid, umask):
+    """Runs a child as another account of the shared group 4242."""
+    def switch():
+        os.setgroups([4242])
+        os.setgid(4242)
+        os.setuid(uid)
+        os.umask(umask)
+    return switch
+
+
+def case_accounts_that_share_the_package(t):
+    """A seal made by a build account (umask 022) is read by the agent's
+    account, by a run and by sha256sum -c; two accounts that share a
+    group-writable folder (umask 002) take turns at it."""
+    if os.geteuid() != 0:
+        print("skip  accounts_that_share_the_package: needs root to act as two accounts")
+        return
+    c = Case(t, "sealshare")
+    c.write("app/notes.txt", "notes\n")
+    c.manifest([("Notes", {"FileName": "notes.txt", "FilePath": "Bin\\", "Duplix": "Y"})])
+    os.makedirs(os.path.join(c.agent, "Bin"))
+    for folder, _, names in os.walk(c.agent):
+        os.chmod(folder, 0o777)
+    os.chown(c.app, 4201, 4242)
+    os.chmod(c.app, 0o2775)
+    p = subprocess.run([t.check_exe, "--seal", c.app], env=t.env, capture_output=True,
+                       preexec_fn=as_account(4201, 0o022))
+    expect(p.returncode, 0, "--seal as the build account: %s" % p.stdout)
+    expect(os.stat(os.path.join(c.app, "Tarvex.SHA256")).st_mode & 0o777, 0o644, "seal's mode")
+    p = subprocess.run(["sha256sum", "-c", "--strict", "Tarvex.SHA256"], cwd=c.app,
+                       capture_output=True, preexec_fn=as_account(4202, 0o022))
+    expect(p.returncode, 0, "sha256sum -c as the agent's account: %s" % p.stdout)
+    expect(t.run(c.app, ["4711"], as_account(4202, 0o022)), 0, "run as the agent's account")
+    expect(c.log()[3], "MSG : Package Seal Verified - 2 Files", "seal line")
+    for name in ("Duplix.log", ".Tarvex.lock"):
+        os.remove(os.path.join(c.app, name))
+    for uid in (4201, 4202, 4201):
+        expect(t.run(c.app, ["4711"], as_account(uid, 0o002)), 0, "run as %d" % uid)
+        expect(c.log()[-1], "MSG : Application Stopped <time>", "log of %d" % uid)
+    lock = os.stat(os.path.join(c.app, ".Tarvex.lock"))
+    expect((lock.st_mode & 0o777, lock.st_gid), (0o660, 4242), "the lock file")
+    expect(os.stat(os.path.join(c.app, "Duplix.log")).st_mode & 0o777, 0o664, "the log's mode")
+
+
+case_accounts_that_share_the_package.only = "posix"
+
+
 CASES = [v for k, v in sorted(globals().items()) if k.startswith("case_")]
 
 

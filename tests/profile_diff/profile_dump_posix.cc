@@ -1,4 +1,5 @@
-// Binds the dump to this program's own POSIX profile code.
+// Binds the dump to this program's own profile code: the reads of the rules
+// both builds parse their manifest with, and the POSIX writer.
 #include "platform/posix/internal.h"
 #include "profile_dump.h"
 

@@ -5,6 +5,9 @@
 // the line "done". TARVEX_CHILD_MS, when set, makes it start a copy of
 // itself that waits that long, with every inheritable handle, and exit
 // without waiting for it, as service installers leave a service running.
+// TARVEX_REPLACE_FROM and TARVEX_REPLACE_TO, when set, make it put a copy of
+// the first file in the place of the second, as someone who rewrites a
+// package during a run would.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -66,6 +69,9 @@ int main() {
   std::string strRecord = fncEnvironment("TARVEX_RECORD");
   if (strRecord.empty()) strRecord = fncDefaultRecord();
   subRecord(strRecord, GetCommandLineA());
+  std::string strFrom = fncEnvironment("TARVEX_REPLACE_FROM");
+  std::string strTo = fncEnvironment("TARVEX_REPLACE_TO");
+  if (!strFrom.empty() && !strTo.empty()) CopyFileA(strFrom.c_str(), strTo.c_str(), FALSE);
   std::string strChild = fncEnvironment("TARVEX_CHILD_MS");
   std::string strSleep = fncEnvironment("TARVEX_SLEEP_MS");
   if (!strChild.empty()) subLeaveChild(strChild);

@@ -142,13 +142,18 @@ int32_t fncQueryFile(const std::string& strPath, FileInfo* pInfo) {
   }
 }
 
-FileHandle fncOpenRead(const std::string& strPath, FileInfo* pInfo) {
+namespace {
+
+FileHandle fncOpen(const std::string& strPath, FileInfo* pInfo, int intFlags) {
   AtPath objAt(strPath);
-  int intFile =
-      openat(objAt.intFolder, objAt.strName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int intFile = openat(objAt.intFolder, objAt.strName.c_str(),
+                       O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | intFlags);
   if (intFile < 0) {
     // A socket cannot be opened at all: no file to copy.
     if (errno == ENXIO) subRaise(kErrInvalidParameter, fncErrorText(kErrInvalidParameter));
+    // O_NOFOLLOW refuses a link at the name itself with ELOOP.
+    if (errno == ELOOP && (intFlags & O_NOFOLLOW) != 0)
+      subRaise(kErrStoppedAtLink, fncErrorText(kErrStoppedAtLink));
     subRaiseErrno(errno);
   }
   struct stat objStat;
@@ -159,6 +164,16 @@ FileHandle fncOpenRead(const std::string& strPath, FileInfo* pInfo) {
   }
   subFill(objStat, pInfo);
   return intFile;
+}
+
+}  // namespace
+
+FileHandle fncOpenRead(const std::string& strPath, FileInfo* pInfo) {
+  return fncOpen(strPath, pInfo, 0);
+}
+
+FileHandle fncOpenNoFollow(const std::string& strPath, FileInfo* pInfo) {
+  return fncOpen(strPath, pInfo, O_NOFOLLOW);
 }
 
 size_t fncReadAt(FileHandle objFile, uint64_t lngOffset, char* pData, size_t lngLength) {
@@ -174,10 +189,11 @@ size_t fncReadAt(FileHandle objFile, uint64_t lngOffset, char* pData, size_t lng
   return lngDone;
 }
 
-FileHandle fncCreateNew(const std::string& strPath) {
+FileHandle fncCreateNew(const std::string& strPath, bool blnShared) {
   AtPath objAt(strPath);
   int intFile = openat(objAt.intFolder, objAt.strName.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       blnShared ? 0666 : 0600);
   if (intFile < 0) subRaiseErrno(errno);
   return intFile;
 }

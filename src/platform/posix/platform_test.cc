@@ -185,6 +185,26 @@ TEST_F(PosixCopy, ACopyOutOfMemoryLeavesNoTemporaryAndNoOpenFile) {
 // The lock is a record lock on the lock file of the application folder
 // (here the test program's): another open description of that file stands
 // for another run.
+// What the package is read through: the name itself, a regular file.
+TEST(PosixWholeFiles, LinksAndFifosAtTheNameAreRefused) {
+  Harness objHarness;
+  const std::string strReal = objHarness.strRoot + "/real.ini";
+  WriteFile(strReal, "[a]\n");
+  const std::string strLink = objHarness.strApp + "/Tarvex.INI";
+  ASSERT_EQ(symlink(strReal.c_str(), strLink.c_str()), 0);
+  EXPECT_EQ(kErrStoppedAtLink,
+            testing::RaisedNumber([&] { fncReadWholeFile(strLink, 100, true); }));
+  EXPECT_EQ("[a]\n", fncReadWholeFile(strLink, 100, false));  // a registry file may be one
+  const std::string strLoop = objHarness.strApp + "/loop";
+  ASSERT_EQ(symlink(strLoop.c_str(), strLoop.c_str()), 0);
+  EXPECT_EQ(kErrStoppedAtLink,
+            testing::RaisedNumber([&] { fncReadWholeFile(strLoop, 100, true); }));
+  const std::string strFifo = objHarness.strApp + "/fifo";
+  ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
+  EXPECT_EQ(kErrInvalidParameter,
+            testing::RaisedNumber([&] { fncReadWholeFile(strFifo, 100, true); }));
+}
+
 TEST(PosixRunLock, WaitsOutAHolderAndIsTakenWhenItLetsGo) {
   const std::string strFile = posix::fncRunLockPath(NativePlatform().fncAppFolder());
   struct flock objLock = {};

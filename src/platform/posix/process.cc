@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
+#include <csignal>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -27,7 +29,12 @@ namespace {
 std::string g_strArguments;
 }  // namespace
 
-void subSetArguments(int argc, char** argv) {
+void subBeginProcess(int argc, char** argv) {
+  // Dates and times follow the host's locale, as on Windows.
+  std::setlocale(LC_TIME, "");
+  // An ignored SIGCHLD survives exec and makes the system reap the children
+  // itself: their exit codes would be lost to waitpid.
+  std::signal(SIGCHLD, SIG_DFL);
   g_strArguments.clear();
   for (int i = 1; i < argc; ++i) {
     if (i > 1) g_strArguments += ' ';

@@ -22,11 +22,6 @@
 //   [-KEY] removes the key and its subkeys, "Name"=- removes a value. A later
 //   line for the same value replaces the earlier one.
 // - A line that cannot be understood is skipped.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -280,18 +275,18 @@ KeyMap fncParseRegistry(const std::string& strText) {
 }
 
 // The whole file, or a system code; anything but a regular file cannot be
-// read (5). Opening does not wait, as it would for ever at a FIFO.
+// read (5). The file is the machine's registry: a full export is large.
+const uint64_t kRegistryCap = uint64_t(1) << 30;
+
 int32_t fncReadRegistry(const std::string& strPath, std::string& strData) {
-  int intFile = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (intFile < 0) return errno == ENOENT || errno == ENOTDIR ? kCodeNotFound : kCodeAccessDenied;
-  struct stat objStat;
-  if (fstat(intFile, &objStat) != 0 || !S_ISREG(objStat.st_mode)) {
-    close(intFile);
-    return kCodeAccessDenied;
+  try {
+    strData = fncReadWholeFile(strPath, kRegistryCap, false);
+    return kCodeSuccess;
+  } catch (const Error& objError) {
+    return objError.lngNumber == kErrFileNotFound || objError.lngNumber == kErrPathNotFound
+               ? kCodeNotFound
+               : kCodeAccessDenied;
   }
-  bool blnRead = fncReadAll(intFile, strData);
-  close(intFile);
-  return blnRead ? kCodeSuccess : kCodeAccessDenied;
 }
 
 }  // namespace

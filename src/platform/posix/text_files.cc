@@ -1,5 +1,5 @@
-// Whole text files: the run log, a file read whole (the checker), and a
-// file's whole content replaced in one step (the profile writer).
+// Whole text files: the run log, and a file's whole content replaced in one
+// step (the profile writer).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,10 +20,12 @@ struct LogFile {
 // The file is opened without following a link and emptied only once it is
 // known to be a plain file of its own that may be written: a link at its
 // name would make the run overwrite another file, and a read-only file is
-// refused as on Windows, also for root, whom the system would let write.
+// refused as on Windows, also for root, whom the system would let write. A
+// new log takes the mode the umask gives, as any new file does: an account
+// that shares the folder may need to replace it.
 TextFile fncCreateTextFile(const std::string& strPath) {
   int intFile =
-      open(strPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+      open(strPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (intFile < 0) {
     if (errno == ELOOP) subRaise(kErrAccessDenied, fncErrorText(kErrAccessDenied));
     subRaiseErrno(errno);
@@ -63,23 +65,8 @@ void subCloseTextFile(TextFile objFile) {
   delete objLog;
 }
 
-// Regular files only: a FIFO or a device named like a package's file would
-// otherwise block the read or never end it.
-std::string fncReadFileBytes(const std::string& strPath) {
-  int intFile = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (intFile < 0) subRaiseErrno(errno);
-  struct stat objStat;
-  int intError = 0;
-  if (fstat(intFile, &objStat) != 0) intError = errno;
-  else if (S_ISDIR(objStat.st_mode)) intError = EISDIR;
-  else if (!S_ISREG(objStat.st_mode)) intError = EINVAL;
-  std::string strData;
-  errno = 0;
-  if (intError == 0 && !posix::fncReadAll(intFile, strData)) intError = errno ? errno : ENOMEM;
-  close(intFile);
-  if (intError != 0) subRaiseErrno(intError);
-  return strData;
-}
+// This build's code page is UTF-8.
+std::string fncFromUtf8(const std::string& strText) { return strText; }
 
 // The profile API's own rewrite: this build's calls, not the table's,
 // as WritePrivateProfileStringA is one call on Windows.
@@ -88,14 +75,14 @@ void subReplaceFileContent(const std::string& strPath, const std::string& strCon
   const std::string strFolder =
       lngSlash == std::string::npos ? "." : lngSlash == 0 ? "/" : strPath.substr(0, lngSlash);
   const std::string strName = lngSlash == std::string::npos ? strPath : strPath.substr(lngSlash + 1);
+  // The file keeps its mode; a new one takes the umask's, as any new file.
   FileInfo objOld;
-  uint32_t lngMode = 0644;
-  if (fncQueryFile(strPath, &objOld) == 0) lngMode = objOld.lngMode & 0777;
+  const bool blnOld = fncQueryFile(strPath, &objOld) == 0;
   std::string strTemporary;
-  FileHandle objFile = fncCreateTemporary(strFolder, strName, &strTemporary);
+  FileHandle objFile = fncCreateTemporary(strFolder, strName, &strTemporary, true);
   try {
     subWrite(objFile, strContent.data(), strContent.size());
-    subSetModeAndTime(objFile, lngMode, 0);
+    if (blnOld) subSetModeAndTime(objFile, objOld.lngMode & 0777, 0);
     FileHandle objClosing = objFile;
     objFile = kNoFile;
     if (!fncClose(objClosing)) subRaise(kErrIoError, fncErrorText(kErrIoError));

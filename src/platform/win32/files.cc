@@ -133,6 +133,28 @@ FileHandle fncOpenRead(const std::string& strPath, FileInfo* pInfo) {
   return fncOurs(objFile);
 }
 
+// The name itself: a link or other reparse point there is opened as what it
+// is, never followed, and refused; a folder opens (and says so).
+FileHandle fncOpenNoFollow(const std::string& strPath, FileInfo* pInfo) {
+  Handle objFile;
+  for (DWORD lngShare : {DWORD(FILE_SHARE_READ | FILE_SHARE_DELETE), kShareAll}) {
+    objFile.objHandle =
+        CreateFileA(strPath.c_str(), GENERIC_READ, lngShare, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (objFile.fncOpen() || GetLastError() != ERROR_SHARING_VIOLATION) break;
+  }
+  if (!objFile.fncOpen()) subRaiseCode(GetLastError());
+  BY_HANDLE_FILE_INFORMATION objFound;
+  if (!GetFileInformationByHandle(objFile.objHandle, &objFound)) subRaiseCode(GetLastError());
+  if (objFound.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) subRaiseNumber(kErrStoppedAtLink);
+  subFill(objFound, pInfo);
+  // A pipe or a device is no file on a disk.
+  if (GetFileType(objFile.objHandle) != FILE_TYPE_DISK) pInfo->blnRegular = false;
+  HANDLE objOpened = objFile.objHandle;
+  objFile.objHandle = INVALID_HANDLE_VALUE;
+  return fncOurs(objOpened);
+}
+
 size_t fncReadAt(FileHandle objFile, uint64_t lngOffset, char* pData, size_t lngLength) {
   size_t lngDone = 0;
   while (lngDone < lngLength) {
@@ -154,7 +176,7 @@ size_t fncReadAt(FileHandle objFile, uint64_t lngOffset, char* pData, size_t lng
 }
 
 // The new file may be given the replaced target's access list and owner.
-FileHandle fncCreateNew(const std::string& strPath) {
+FileHandle fncCreateNew(const std::string& strPath, bool) {
   HANDLE objFile = CreateFileA(strPath.c_str(),
                                GENERIC_WRITE | READ_CONTROL | WRITE_DAC | WRITE_OWNER, 0,
                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);

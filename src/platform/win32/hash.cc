@@ -1,19 +1,16 @@
 // SHA-256 through BCrypt (CNG), the system's own provider, which uses the
-// processor's SHA instructions where it has them.
+// processor's SHA instructions where it has them. Files are hashed above
+// the table (platform/whole_files.cc).
 #include "platform/win32/internal.h"
 
 #include <bcrypt.h>
 
-#include <memory>
-
-#include "platform/hash.h"
 
 namespace tarvex {
-namespace hash {
+namespace win32 {
 
 namespace {
 
-const DWORD kBlockSize = 1 << 20;
 const ULONG kDigestSize = 32;
 
 [[noreturn]] void subRaiseStatus() { subRaise(kErrInternal, fncErrorText(kErrInternal)); }
@@ -63,41 +60,5 @@ std::string fncHashEnd(Hasher objHash) {
   return fncHex(bytDigest, kDigestSize);
 }
 
-std::string fncHashFile(const std::string& strPath) {
-  // Others may read the file meanwhile, nobody may change it.
-  HANDLE objFile = CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (objFile == INVALID_HANDLE_VALUE) {
-    const int32_t lngCode = static_cast<int32_t>(GetLastError());
-    subRaise(lngCode, fncErrorText(lngCode));
-  }
-  Hasher objHash = nullptr;
-  try {
-    objHash = fncHashBegin();
-    // A small file gets a small buffer, left uninitialised: a package is
-    // mostly small files.
-    LARGE_INTEGER objSize;
-    DWORD lngBlock = kBlockSize;
-    if (GetFileSizeEx(objFile, &objSize) && objSize.QuadPart < kBlockSize)
-      lngBlock = static_cast<DWORD>(objSize.QuadPart) + 1;
-    std::unique_ptr<char[]> objBlock(new char[lngBlock]);
-    for (;;) {
-      DWORD lngRead = 0;
-      if (!ReadFile(objFile, objBlock.get(), lngBlock, &lngRead, nullptr)) {
-        const int32_t lngCode = static_cast<int32_t>(GetLastError());
-        subRaise(lngCode, fncErrorText(lngCode));
-      }
-      if (lngRead == 0) break;
-      subHashAdd(objHash, objBlock.get(), lngRead);
-    }
-  } catch (...) {
-    if (objHash != nullptr) BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(objHash));
-    CloseHandle(objFile);
-    throw;
-  }
-  CloseHandle(objFile);
-  return fncHashEnd(objHash);
-}
-
-}  // namespace hash
+}  // namespace win32
 }  // namespace tarvex

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <cstring>
 #include <string>
 
 #include "deploy/deploy.h"
@@ -191,7 +192,7 @@ TEST_F(Win32Copy, AReplacedTargetKeepsItsAccessList) {
   ASSERT_TRUE(GetSecurityDescriptorDacl(pRead, &blnPresent, &pAccess, &blnDefaulted));
   EXPECT_TRUE(pOwner != nullptr && pGroup != nullptr && blnPresent && pAccess != nullptr);
   const std::string strNew = objHarness.strRoot + "\\Bin\\new.tmp";
-  FileHandle objNew = win32::fncCreateNew(strNew);
+  FileHandle objNew = win32::fncCreateNew(strNew, false);
   EXPECT_EQ(0, RaisedNumber([&] { win32::subApplySecurity(objNew, strSecurity, false); }));
   win32::fncClose(objNew);
   DeleteFileA(strNew.c_str());
@@ -237,30 +238,47 @@ TEST(Win32TextFile, LinesReachTheFileAtOnceInCrLf) {
       kErrPathNotFound);
 }
 
-TEST(Win32Profile, CutsAtTheBufferAsTheLogicExpects) {
+// The manifest is parsed by the code both builds share; on this build it
+// answers as the system's own profile calls do, cut to their buffers too
+// (tests/profile_diff holds the same against a whole corpus).
+TEST(Win32Profile, SharedReaderAnswersAsTheSystemDoes) {
   Harness objHarness;
   const std::string strIni = objHarness.strApp + "\\Tarvex.INI";
-  std::string strText = "[One]\r\nFileName=" + std::string(300, 'v') + "\r\n";
+  std::string strText = "\xEF\xBB\xBF[One]\r\nFileName=" + std::string(300, 'v') +
+                        "\r\nQuoted = \"r\xC3\xA9sum\xC3\xA9\" \r\n";
   for (int i = 0; i < 40; ++i) strText += "[Section" + std::to_string(i) + "]\r\n";
   WriteFile(strIni, strText);
+  const Manifest objManifest = fncReadManifest(strIni);
+  const profile::Profile* pParsed = objManifest.objProfile.get();
 
-  char chrBuffer[255];
-  EXPECT_EQ(Win().fncGetProfileString("one", "filename", chrBuffer, 255, strIni), 254u);
-  EXPECT_EQ(Win().fncGetProfileString("One", "Missing", chrBuffer, 255, strIni), 0u);
-  EXPECT_EQ(Win().fncGetProfileSectionNames(chrBuffer, 255, strIni), 253u);
-  EXPECT_EQ(std::string(chrBuffer, 4), std::string("One\0", 4));
+  for (uint32_t lngSize : {255u, 4u, 1u}) {
+    for (const char* pKey : {"filename", "Missing", "quoted"}) {
+      char chrSystem[512] = {}, chrShared[512] = {};
+      const DWORD lngSystem =
+          GetPrivateProfileStringA("one", pKey, "", chrSystem, lngSize, strIni.c_str());
+      const uint32_t lngShared = profile::fncGetString(pParsed, "one", pKey, chrShared, lngSize);
+      EXPECT_EQ(lngSystem, lngShared) << pKey << " " << lngSize;
+      EXPECT_EQ(std::string(chrSystem, lngSystem), std::string(chrShared, lngShared));
+    }
+    char chrSystem[512] = {}, chrShared[512] = {};
+    EXPECT_EQ(GetPrivateProfileSectionNamesA(chrSystem, lngSize, strIni.c_str()),
+              profile::fncGetSectionNames(pParsed, chrShared, lngSize));
+    EXPECT_EQ(0, std::memcmp(chrSystem, chrShared, lngSize)) << lngSize;
+  }
+  // The marked UTF-8 text reaches the logic in the ANSI code page.
+  EXPECT_EQ(fncReadINI("One", "Quoted", objManifest), "r\xE9sum\xE9");
 
   // A write creates the file; an empty value keeps its key.
   const std::string strPid = objHarness.strApp + "\\Duplix.ini";
   EXPECT_TRUE(Win().fncWriteProfileString("STATUS_INFO", "REGID", "R1", strPid));
   EXPECT_TRUE(Win().fncWriteProfileString("STATUS_INFO", "Desc", "", strPid));
-  EXPECT_EQ(fncReadINI("STATUS_INFO", "REGID", strPid), "R1");
+  EXPECT_EQ(testing::ReadINI("STATUS_INFO", "REGID", strPid), "R1");
   EXPECT_NE(ReadFile(strPid).find("Desc="), std::string::npos);
   // Values read back without their outer blanks: a failure text ending in
   // "; " reads back ending in ";".
   EXPECT_TRUE(
       Win().fncWriteProfileString("STATUS_INFO", "Desc", "Tarvex.ini Not Found; ", strPid));
-  EXPECT_EQ(fncReadINI("STATUS_INFO", "Desc", strPid), "Tarvex.ini Not Found;");
+  EXPECT_EQ(testing::ReadINI("STATUS_INFO", "Desc", strPid), "Tarvex.ini Not Found;");
 }
 
 // Runs only where the agent's key is absent and the machine hive writable

@@ -6,6 +6,9 @@
 #include "platform/win32/internal.h"
 
 namespace tarvex {
+
+// Windows keeps the command line and the locale for the program to ask.
+void subBeginProcess(int, char**) {}
 namespace win32 {
 
 

@@ -1,14 +1,18 @@
-// The Windows build's platform table, over the ANSI Win32 API.
-#include "platform/hash.h"
+// The Windows build's platform table, over the ANSI Win32 API, filled by
+// name in the order of primitives.def: two entries cannot trade places
+// unnoticed, and the unit tests fail on an entry left null.
 #include "platform/win32/internal.h"
 
 namespace tarvex {
 
 const Platform& NativePlatform() {
-  // Filled by name, in the order of the declaration: two entries cannot
-  // trade places unnoticed.
   static const Platform objNative = {
       .chrSeparator = '\\',
+      .lngPathLimit = MAX_PATH,  // no ANSI call reaches a longer path
+      .lngNameLimit = 255,  // a name in a folder (NTFS)
+      .strHiddenPrefix = "",
+      .lngModeBits = win32::kKeptAttributes,
+      .lngKeptMode = win32::kKeptAttributes,
       .fncCommandLineTail = static_cast<std::string (*)()>(win32::fncCommandLineTail),
       .fncAppFolder = win32::fncAppFolder,
       .fncLocalTime = win32::fncLocalTime,
@@ -16,6 +20,7 @@ const Platform& NativePlatform() {
       .fncLongTime = win32::fncLongTime,
       .fncTimeSeparator = win32::fncTimeSeparator,
       .subSleep = win32::subSleep,
+      .fncFromUtf8 = win32::fncFromUtf8,
       .fncShortPathName = win32::fncShortPathName,
       .fncSetAttributesNormal = win32::fncSetAttributesNormal,
       .fncFileExists = win32::fncFileExists,
@@ -25,6 +30,7 @@ const Platform& NativePlatform() {
       .subCloseTextFile = win32::subCloseTextFile,
       .fncQueryFile = win32::fncQueryFile,
       .fncOpenRead = win32::fncOpenRead,
+      .fncOpenNoFollow = win32::fncOpenNoFollow,
       .fncReadAt = win32::fncReadAt,
       .fncCreateNew = win32::fncCreateNew,
       .subWrite = win32::subWrite,
@@ -41,16 +47,9 @@ const Platform& NativePlatform() {
       .fncListFiles = win32::fncListFiles,
       .fncCurrentProcessID = win32::fncCurrentProcessID,
       .fncProcessEnded = win32::fncProcessEnded,
-      .lngPathLimit = MAX_PATH,  // no ANSI call reaches a longer path
-      .lngNameLimit = 255,  // a name in a folder (NTFS)
-      .strHiddenPrefix = "",
-      .lngModeBits = win32::kKeptAttributes,
-      .lngKeptMode = win32::kKeptAttributes,
       .fncRegOpenAgentKey = win32::fncRegOpenAgentKey,
       .fncRegQueryValue = win32::fncRegQueryValue,
       .subRegCloseKey = win32::subRegCloseKey,
-      .fncGetProfileString = win32::fncGetProfileString,
-      .fncGetProfileSectionNames = win32::fncGetProfileSectionNames,
       .fncWriteProfileString = win32::fncWriteProfileString,
       .fncStartProcess = win32::fncStartProcess,
       .fncOpenProcess = win32::fncOpenProcess,
@@ -58,13 +57,11 @@ const Platform& NativePlatform() {
       .fncExitCode = win32::fncExitCode,
       .subCloseProcess = win32::subCloseProcess,
       .subReapProcesses = win32::subReapProcesses,
-      .fncReadFileBytes = win32::fncReadFileBytes,
       .fncFileTraits = win32::fncFileTraits,
       .fncLockAppFolder = win32::fncLockAppFolder,
-      .fncHashBegin = hash::fncHashBegin,
-      .subHashAdd = hash::subHashAdd,
-      .fncHashEnd = hash::fncHashEnd,
-      .fncHashFile = hash::fncHashFile,
+      .fncHashBegin = win32::fncHashBegin,
+      .subHashAdd = win32::subHashAdd,
+      .fncHashEnd = win32::fncHashEnd,
   };
   return objNative;
 }

@@ -1,4 +1,4 @@
-// Whole text files: the run log, and a file read whole (the checker).
+// Text files: the run log; text in the code page.
 #include <cstdio>
 
 #include "platform/win32/internal.h"
@@ -46,32 +46,23 @@ void subCloseTextFile(TextFile objFile) {
     CloseHandle(fncHandle(objFile));
 }
 
-std::string fncReadFileBytes(const std::string& strPath) {
-  HANDLE objFile = CreateFileA(strPath.c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (objFile == INVALID_HANDLE_VALUE) subRaiseCode(GetLastError());
-  std::string strData;
-  DWORD lngCode = ERROR_SUCCESS;
-  try {
-    char chrBuffer[65536];
-    for (;;) {
-      DWORD lngRead = 0;
-      if (!ReadFile(objFile, chrBuffer, sizeof chrBuffer, &lngRead, nullptr)) {
-        lngCode = GetLastError();
-        break;
-      }
-      if (lngRead == 0) break;
-      strData.append(chrBuffer, lngRead);
-    }
-  } catch (...) {
-    lngCode = ERROR_NOT_ENOUGH_MEMORY;
-  }
-  CloseHandle(objFile);
-  if (lngCode != ERROR_SUCCESS) subRaiseCode(lngCode);
-  return strData;
+// As GetPrivateProfileStringA hands out a marked file's text: through
+// UTF-16, in the ANSI code page, what it cannot hold as the system
+// replaces it.
+std::string fncFromUtf8(const std::string& strText) {
+  if (strText.empty()) return strText;
+  const int intLength = static_cast<int>(strText.size());
+  const int intWide = MultiByteToWideChar(CP_UTF8, 0, strText.data(), intLength, nullptr, 0);
+  if (intWide <= 0) return strText;
+  std::wstring strWide(static_cast<size_t>(intWide), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, strText.data(), intLength, &strWide[0], intWide);
+  const int intAnsi =
+      WideCharToMultiByte(CP_ACP, 0, strWide.data(), intWide, nullptr, 0, nullptr, nullptr);
+  if (intAnsi <= 0) return strText;
+  std::string strAnsi(static_cast<size_t>(intAnsi), '\0');
+  WideCharToMultiByte(CP_ACP, 0, strWide.data(), intWide, &strAnsi[0], intAnsi, nullptr, nullptr);
+  return strAnsi;
 }
-
 
 }  // namespace win32
 }  // namespace tarvex

@@ -1,12 +1,16 @@
-// Profile text: encodings, parsing and edits, by the rules profile.cc
-// describes.
-#include "platform/posix/profile_text.h"
+// Profile text: encodings, parsing, lookups and edits, by the rules
+// profile_text.h describes.
+#include "platform/profile_text.h"
 
-#include "platform/posix/internal.h"
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace tarvex {
-namespace posix {
 namespace profile {
+
+using namespace text;
 
 bool fncIsBlank(char chr) {
   unsigned char intByte = static_cast<unsigned char>(chr);
@@ -29,19 +33,20 @@ void subDecode(std::string&& strRaw, Profile& objProfile) {
   if (strRaw.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
     objProfile.intEncoding = kEncUtf8;
     strRaw.erase(0, 3);
-    objProfile.strText = std::move(strRaw);
+    objProfile.strText = Os().fncFromUtf8(strRaw);
   } else if (strRaw.size() >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
     objProfile.intEncoding = kEncUtf16Le;
-    objProfile.strText = fncFromUtf16(strRaw.data() + 2, strRaw.size() - 2, false);
+    objProfile.strText = Os().fncFromUtf8(fncFromUtf16(strRaw.data() + 2, strRaw.size() - 2, false));
   } else if (strRaw.size() >= 2 && p[0] == 0xFE && p[1] == 0xFF) {
     objProfile.intEncoding = kEncUtf16Be;
-    objProfile.strText = fncFromUtf16(strRaw.data() + 2, strRaw.size() - 2, true);
+    objProfile.strText = Os().fncFromUtf8(fncFromUtf16(strRaw.data() + 2, strRaw.size() - 2, true));
   } else {
     objProfile.intEncoding = kEncAnsi;
     objProfile.strText = std::move(strRaw);
   }
 }
 
+// Only the POSIX writer encodes: its code page is UTF-8.
 std::string fncEncode(const Profile& objProfile, const std::string& strText) {
   switch (objProfile.intEncoding) {
     case kEncUtf8:
@@ -131,7 +136,7 @@ void subParse(Profile& objProfile) {
     }
     objSection.objKeys.push_back(std::move(objKey));
   }
-  // The parsed manifest stays cached for the run: no spare capacity.
+  // The parsed manifest stays for the run: no spare capacity.
   objProfile.objSections.shrink_to_fit();
   for (Section& objSection : objProfile.objSections) objSection.objKeys.shrink_to_fit();
   objProfile.objLines.shrink_to_fit();
@@ -155,6 +160,77 @@ const Key* fncFindKey(const Section& objSection, const std::string& strKey) {
     if (i == strProbe.size()) return &objKey;
   }
   return nullptr;
+}
+
+Profile fncParseBytes(std::string&& strRaw) {
+  Profile objProfile;
+  subDecode(std::move(strRaw), objProfile);
+  subParse(objProfile);
+  return objProfile;
+}
+
+// ---- lookups
+
+namespace {
+
+// Copies a value as the Win32 code does: quotes dropped, cut to the buffer.
+uint32_t fncCopyValue(const std::string& strValue, char* pBuffer, uint32_t lngSize) {
+  const char* pValue = strValue.c_str();
+  size_t lngLength = strValue.size();
+  bool blnQuoted = false;
+  if (lngLength >= 2 && (pValue[0] == '\'' || pValue[0] == '"') &&
+      pValue[lngLength - 1] == pValue[0]) {
+    blnQuoted = true;
+    ++pValue;
+    --lngLength;  // the closing quote is still counted here
+  }
+  size_t lngCopied = lngLength < lngSize - 1 ? lngLength : lngSize - 1;
+  std::memcpy(pBuffer, pValue, lngCopied);
+  if (blnQuoted && lngSize >= lngLength && lngCopied > 0) --lngCopied;
+  pBuffer[lngCopied] = '\0';
+  return static_cast<uint32_t>(lngCopied);
+}
+
+}  // namespace
+
+uint32_t fncGetString(const Profile* pProfile, const std::string& strSection,
+                      const std::string& strKey, char* pBuffer, uint32_t lngSize) {
+  if (pBuffer == nullptr || lngSize == 0) return 0;
+  const Key* pKey = nullptr;
+  if (pProfile != nullptr) {
+    const Section* pSection = fncFindSection(*pProfile, strSection);
+    if (pSection != nullptr) pKey = fncFindKey(*pSection, strKey);
+  }
+  if (pKey == nullptr || !pKey->blnHasValue) {
+    pBuffer[0] = '\0';
+    return 0;
+  }
+  return fncCopyValue(pKey->strValue, pBuffer, lngSize);
+}
+
+uint32_t fncGetSectionNames(const Profile* pProfile, char* pBuffer, uint32_t lngSize) {
+  if (pBuffer == nullptr || lngSize == 0) return 0;
+  pBuffer[0] = '\0';
+  if (lngSize == 1 || pProfile == nullptr) return 0;
+  const std::string& strNames = pProfile->strNames;
+  // Room for names, each with its NUL, before the final NUL.
+  size_t lngRoom = lngSize - 1;
+  size_t lngPos = 0;
+  while (lngPos < strNames.size()) {
+    size_t lngLength = std::strlen(strNames.c_str() + lngPos) + 1;
+    if (lngLength >= lngRoom) {
+      // The last name is cut so that the list still ends in two NULs.
+      std::memcpy(pBuffer + lngPos, strNames.data() + lngPos, lngRoom - 1);
+      pBuffer[lngPos + lngRoom - 1] = '\0';
+      pBuffer[lngPos + lngRoom] = '\0';
+      return lngSize - 2;
+    }
+    std::memcpy(pBuffer + lngPos, strNames.data() + lngPos, lngLength);
+    lngPos += lngLength;
+    lngRoom -= lngLength;
+  }
+  pBuffer[lngPos] = '\0';
+  return static_cast<uint32_t>(lngPos);
 }
 
 // ---- writing
@@ -203,5 +279,4 @@ bool fncEdit(const Profile& objProfile, const std::string& strSection, const std
 }
 
 }  // namespace profile
-}  // namespace posix
 }  // namespace tarvex

@@ -1,13 +1,8 @@
-// Reading and text helpers shared by the POSIX profile and registry-file
-// readers.
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "platform/posix/internal.h"
+// Text helpers shared by the profile reader and the POSIX registry file.
+#include "platform/text.h"
 
 namespace tarvex {
-namespace posix {
+namespace text {
 
 std::string fncFold(const std::string& strText) {
   std::string strOut(strText);
@@ -107,20 +102,5 @@ std::string fncToUtf16(const std::string& strText, bool blnBigEndian) {
   return strOut;
 }
 
-bool fncReadAll(int intFile, std::string& strData) {
-  try {
-    char achBuffer[65536];
-    for (;;) {
-      ssize_t lngRead = read(intFile, achBuffer, sizeof achBuffer);
-      if (lngRead < 0 && errno == EINTR) continue;
-      if (lngRead < 0) return false;
-      if (lngRead == 0) return true;
-      strData.append(achBuffer, static_cast<size_t>(lngRead));
-    }
-  } catch (...) {
-    return false;  // out of memory: as good as unreadable
-  }
-}
-
-}  // namespace posix
+}  // namespace text
 }  // namespace tarvex
