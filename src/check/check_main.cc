@@ -18,6 +18,8 @@ std::string fncProgramName(const char* pArgument) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // As the run: on Windows no library is loaded from beside the program.
+  tarvex::subBeginProcess(argc, argv);
   std::vector<std::string> objArgs(argv + (argc > 0 ? 1 : 0), argv + argc);
   std::string strOut, strErr;
   int intExit = tarvex::fncCheckMain(fncProgramName(argc > 0 ? argv[0] : nullptr), objArgs,

@@ -19,8 +19,9 @@ namespace {
 
 // Files a run reads or writes beside the program (on POSIX also its lock
 // file): never something to deploy.
-const char* const kRunFiles[] = {"TARVEX.EXE", "TARVEX.INI", "DUPLIX.LOG", "DUPLIX.INI",
-                                 ".TARVEX.LOCK", "TARVEX.SHA256"};
+const char* const kRunFiles[] = {"TARVEX.EXE",    "TARVEX.INI",    "DUPLIX.LOG",
+                                 "DUPLIX.INI",    "DUPLIX.JSON",   ".TARVEX.LOCK",
+                                 "TARVEX.SHA256", "TARVEX.SHA256.SIG"};
 // The programs themselves, which a package folder may hold as well.
 const char* const kPrograms[] = {"TARVEX", "TARVEXCHECK.EXE", "TARVEX-CHECK"};
 

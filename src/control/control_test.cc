@@ -96,6 +96,7 @@ void subFakeAgent(Platform& objTable) {
   };
   objTable.fncRegQueryValue = [](RegKey, const std::string& strName, uint32_t* pType,
                                  char* pData, uint32_t* pSize) -> int32_t {
+    if (strName != "REGID" && strName != "InstallationPath") return 2;
     std::string strValue = strName == "REGID" ? "R1" : Harness::Current()->strRoot;
     *pType = kRegSz;
     if (pData != nullptr) strValue.copy(pData, *pSize);

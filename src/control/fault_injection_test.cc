@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -17,6 +18,7 @@
 
 #include "control/control.h"
 #include "deploy/seal.h"
+#include "deploy/signature.h"
 #include "testing/test_platform.h"
 
 namespace tarvex {
@@ -115,6 +117,7 @@ std::vector<Kind> KindsOf(Op intOp) {
     case kOp_subDeleteFile:
     case kOp_fncCreateTextFile:
     case kOp_fncStartProcess:
+    case kOp_fncStartGroup:
     case kOp_fncLockAppFolder:
       for (int32_t lngNumber : kErrorNumbers) objKinds.push_back({kRaise, lngNumber});
       if (intOp == kOp_subDeleteFile) objKinds.push_back({kAfter, kErrDiskFull});
@@ -149,6 +152,8 @@ std::vector<Kind> KindsOf(Op intOp) {
     case kOp_fncHashEnd:
       objKinds.push_back({kRaise, kErrInternal});
       break;
+    case kOp_fncIsP256Key:
+    case kOp_fncVerifyP256:
     case kOp_fncShortPathName:
     case kOp_fncSetAttributesNormal:
     case kOp_fncFileExists:
@@ -239,6 +244,18 @@ bool WExists(const std::string& strPath) {
   Before(pKind);
   if (Quiet(pKind)) return false;
   return g_base.fncFileExists(strPath);
+}
+int64_t WUnixTime() { return 1796765400; }  // 2026-12-08
+bool WIsP256Key(const std::string& strKey) {
+  const Kind* pKind = Due(kOp_fncIsP256Key);
+  Before(pKind);
+  return !Quiet(pKind) && g_base.fncIsP256Key(strKey);
+}
+bool WVerifyP256(const std::string& strKey, const std::string& strMessage,
+                 const std::string& strSignature) {
+  const Kind* pKind = Due(kOp_fncVerifyP256);
+  Before(pKind);
+  return !Quiet(pKind) && g_base.fncVerifyP256(strKey, strMessage, strSignature);
 }
 int32_t WQueryFile(const std::string& strPath, FileInfo* pInfo) {
   const Kind* pKind = Due(kOp_fncQueryFile);
@@ -364,8 +381,9 @@ void WWriteLine(TextFile objFile, const std::string& strText) {
   g_base.subWriteLine(objFile, strText);
 }
 
-// The agent's key, held in memory.
+// The agent's key, held in memory; PackageKeys where the package is signed.
 int g_key = 0;
+std::string g_packageKeys;
 int32_t WRegOpen(RegKey* pKey) {
   const Kind* pKind = Due(kOp_fncRegOpenAgentKey);
   Before(pKind);
@@ -383,6 +401,8 @@ int32_t WRegQuery(RegKey, const std::string& strName, uint32_t* pType, char* pDa
     strValue = g_agentFolder;
   else if (strName == "REGID")
     strValue = "REG-7";
+  else if (strName == "PackageKeys" && !g_packageKeys.empty())
+    strValue = g_packageKeys;
   else
     return 2;
   *pType = kRegSz;
@@ -411,6 +431,16 @@ uint32_t WStart(const std::string& strCommandLine) {
   Harness::Current()->objStarts.push_back(strCommandLine);
   return g_nextProcess++;
 }
+uint32_t WStartGroup(const std::string& strCommandLine) {
+  Before(Due(kOp_fncStartGroup));
+  Harness::Current()->objStarts.push_back(strCommandLine);
+  return g_nextProcess++;
+}
+void WEndGroup(uint32_t lngProcessID) {
+  Harness::Current()->objStarts.push_back("end " + std::to_string(lngProcessID));
+}
+int64_t g_ticks = 0;
+int64_t WTickMs() { return g_ticks += 7; }
 ProcHandle WOpenProcess(uint32_t, uint32_t) {
   const Kind* pKind = Due(kOp_fncOpenProcess);
   Before(pKind);
@@ -462,6 +492,12 @@ const char kManifest[] =
     "[Library]\r\nFileName=tool.dll\r\nFilePath=Bin\\\r\nDuplix=Y\r\nExecuteFile=Y\r\n"
     "[Program]\r\nFileName=setup.exe\r\nFilePath=Setup Files\\\r\nDuplix=Y\r\nExecuteFile=Y\r\n"
     "Parameters=/quiet /norestart\r\n"
+    "[Notes]\r\nFileName=readme.txt\r\nFilePath=Docs\\\r\nDuplix=Y\r\n";
+// The same, its program judged by its exit code and held to a time.
+const char kJudgedManifest[] =
+    "[Library]\r\nFileName=tool.dll\r\nFilePath=Bin\\\r\nDuplix=Y\r\nExecuteFile=Y\r\n"
+    "[Program]\r\nFileName=setup.exe\r\nFilePath=Setup Files\\\r\nDuplix=Y\r\nExecuteFile=Y\r\n"
+    "Parameters=/quiet /norestart\r\nSuccessCodes=0\r\nRebootCodes=3010\r\nTimeout=600\r\n"
     "[Notes]\r\nFileName=readme.txt\r\nFilePath=Docs\\\r\nDuplix=Y\r\n";
 
 // A status file left by an earlier run whose hand-off failed.
@@ -557,6 +593,13 @@ class FaultInjection : public ::testing::Test {
     t.fncHashBegin = WHashBegin;
     t.subHashAdd = WHashAdd;
     t.fncHashEnd = WHashEnd;
+    t.fncUnixTime = WUnixTime;
+    t.fncTickMs = WTickMs;
+    t.fncStartGroup = WStartGroup;
+    t.subEndGroup = WEndGroup;
+    t.fncIsP256Key = WIsP256Key;
+    t.fncVerifyP256 = WVerifyP256;
+    g_packageKeys.clear();
     objHarness.Install();
     // A new operation is swept as soon as it is in the table, or excused
     // here with its reason.
@@ -574,6 +617,9 @@ class FaultInjection : public ::testing::Test {
       case kOp_fncCurrentProcessID:  // cannot fail
       case kOp_fncFromUtf8:          // the scenario's manifest has no byte-order mark
       case kOp_fncFileTraits:        // the checker's alone
+      case kOp_fncSignP256:          // the checker's alone
+      case kOp_fncSystemProgram:     // cannot fail: a path, or the name itself
+      case kOp_fncToUtf8:            // the run report's text: cannot fail
         return true;
       default:
         return false;
@@ -587,10 +633,10 @@ class FaultInjection : public ::testing::Test {
   void Layout() {
     std::error_code objCode;
     const fs::path objApp(objHarness.strApp), objAgent(g_agentFolder);
-    std::set<std::string> objKeep = {kManifestName, kSealName};
+    std::set<std::string> objKeep = {kManifestName, kSealName, kSignatureName};
     for (const Entry& objEntry : kEntries) objKeep.insert(objEntry.strFileName);
     if (!blnLaidOut) {
-      WriteFile(objHarness.strApp + Sep() + "Tarvex.INI", kManifest);
+      WriteFile(objHarness.strApp + Sep() + "Tarvex.INI", blnJudged ? kJudgedManifest : kManifest);
       for (const Entry& objEntry : kEntries) {
         if (!blnThirdSourceMissing || std::string(objEntry.strSection) != "Notes")
           WriteFile(objHarness.strApp + Sep() + objEntry.strFileName, objEntry.strBytes);
@@ -607,7 +653,16 @@ class FaultInjection : public ::testing::Test {
         std::vector<SealLine> objLines{{kManifestName, fncDigest(kManifest), 0}};
         for (const Entry& objEntry : kEntries)
           objLines.push_back({objEntry.strFileName, fncDigest(objEntry.strBytes), 0});
-        WriteFile(objHarness.strApp + Sep() + kSealName, fncSealText(objLines));
+        SealHeader objHeader;
+        if (blnSigned) {
+          objHeader.objPackage = {true, false, "Tool", 1};
+          objHeader.objVersion = {true, false, "3", 2};
+        }
+        const std::string strSeal = fncSealText(objLines, objHeader);
+        WriteFile(objHarness.strApp + Sep() + kSealName, strSeal);
+        if (blnSigned)
+          WriteFile(objHarness.strApp + Sep() + kSignatureName,
+                    NativePlatform().fncSignP256(MakeKey(), strSeal));
       }
       blnLaidOut = true;
     }
@@ -834,8 +889,25 @@ class FaultInjection : public ::testing::Test {
   bool blnStaleSuccess = false;
   bool blnThirdSourceMissing = false;
   bool blnCurrentTargets = false;  // every target already holds its bytes
+  bool blnJudged = false;          // the program judged and held to a time
   bool blnSealed = false;
+  bool blnSigned = false;  // and its PackageKeys pinned
   std::set<std::string> objReported;
+
+  // A throwaway P-256 key made by openssl: its private key's PEM; its
+  // public key goes to the agent's PackageKeys.
+  std::string MakeKey() {
+    const std::string strKey = objHarness.strRoot + Sep() + "key.pem";
+    const std::string strPublic = objHarness.strRoot + Sep() + "public.pem";
+    EXPECT_EQ(0, std::system(("openssl ecparam -name prime256v1 -genkey -noout -out \"" + strKey +
+                              "\" && openssl pkey -in \"" + strKey + "\" -pubout -out \"" +
+                              strPublic + "\"").c_str()));
+    std::istringstream objIn(ReadFile(strPublic));
+    std::string strLine;
+    while (std::getline(objIn, strLine))
+      if (strLine.rfind("-----", 0) != 0) g_packageKeys += strLine;
+    return ReadFile(strKey);
+  }
 };
 
 TEST_F(FaultInjection, EveryFaultOfASuccessfulDeployment) {
@@ -862,6 +934,7 @@ TEST_F(FaultInjection, EveryFaultOfAFailingDeploymentOverAStaleSuccess) {
 // stays as it is, unless a fault makes the run fail.
 TEST_F(FaultInjection, EveryFaultOfARepeatedDeploymentOntoCurrentTargets) {
   blnCurrentTargets = true;
+  blnJudged = true;  // and its program judged: a fault never passes for its success
   int intTried = Sweep("repeated deployment", kExitSuccess);
   EXPECT_EQ("SUCCESS", objClean.strStatus);
   RecordProperty("fault_points", intTried);
@@ -870,11 +943,15 @@ TEST_F(FaultInjection, EveryFaultOfARepeatedDeploymentOntoCurrentTargets) {
 
 // A sealed package: every source is hashed as it is copied, and whatever
 // fails, nothing unhashed or unverified is placed and reported as done.
+// Where this build can sign (POSIX), the package is signed too and its key
+// pinned: a fault may fail the run, never let an unverified package through.
 TEST_F(FaultInjection, EveryFaultOfASealedDeployment) {
   blnSealed = true;
-  int intTried = Sweep("sealed deployment", kExitSuccess);
+  blnSigned = NativePlatform().fncSignP256 != nullptr;
+  int intTried = Sweep(blnSigned ? "signed deployment" : "sealed deployment", kExitSuccess);
   EXPECT_EQ("SUCCESS", objClean.strStatus);
-  EXPECT_EQ("MSG : Package Seal Verified - 4 Files", objClean.objLog[3]);
+  if (blnSigned) EXPECT_EQ("MSG : Package Signature Verified - Tool 3", objClean.objLog[3]);
+  EXPECT_EQ("MSG : Package Seal Verified - 4 Files", objClean.objLog[blnSigned ? 4 : 3]);
   RecordProperty("fault_points", intTried);
   std::cout << "fault points tried: " << intTried << std::endl;
 }

@@ -1,4 +1,5 @@
 #include "control/control.h"
+#include "status/status.h"
 
 namespace tarvex {
 
@@ -54,13 +55,15 @@ int Main() {
   int intExit = kExitSuccess;
   try {
     g_run = RunState();
+    g_run.lngStartTime = Os().fncUnixTime();
     subForgetSweptFolders();
     g_run.blnFailed = false;
     // One run per application folder: a later run waits here, before it
     // has touched the log, the status file or any target.
     if (!Os().fncLockAppFolder(kLockWaitMilliseconds)) return kExitLockTimeout;
     g_run.objLog = Os().fncCreateTextFile(fncAppFolder() + fncSep() + "Duplix.log");
-    subWriteLog("MSG : Application Started " + fncGeneralDateTime(Os().fncLocalTime()));
+    g_run.objStartLocal = Os().fncLocalTime();
+    subWriteLog("MSG : Application Started " + fncGeneralDateTime(g_run.objStartLocal));
 
     g_run.strPID = fncCleanCommandLine(Os().fncCommandLineTail());
     if (g_run.strPID.empty() || fncHasLineBreak(g_run.strPID)) {
@@ -71,6 +74,8 @@ int Main() {
       intExit = fncRunSequence();
     }
 
+    // Every run that opened its log leaves its report.
+    subWriteRunReport(intExit);
     subWriteLog("MSG : Application Stopped " + fncGeneralDateTime(Os().fncLocalTime()));
     subRelease();
     Os().subReapProcesses();
@@ -78,6 +83,7 @@ int Main() {
   } catch (...) {
     Error objError = fncTrappedError();
     subWriteLog("ERR : Sub - Main" + fncErrorSuffix(objError));
+    if (g_run.objLog != nullptr) subWriteRunReport(kExitTrapped);
     subRelease();
     Os().subReapProcesses();
     return kExitTrapped;

@@ -227,8 +227,8 @@ uint64_t fncStream(FileHandle objFrom, FileHandle objTo, char* pBuffer, Digest& 
 
 }  // namespace
 
-void subCopyFile(const std::string& strSource, const std::string& strDestination,
-                 const std::string& strSha256) {
+CopyOutcome subCopyFile(const std::string& strSource, const std::string& strDestination,
+                        const std::string& strSha256) {
   // A destination ending in a separator names the folder: the copy takes
   // the source's own name as stored, never its short (8.3) alias.
   std::string strTarget = strDestination;
@@ -277,7 +277,7 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
       subRaiseNumber(kErrAccessDenied);
     if (fncLeftInPlace(strTarget, objTargetInfo, objSource.objHandle, objSourceInfo,
                        objBuffer.get(), strSha256))
-      return;
+      return CopyOutcome{true, objSourceInfo.lngSize};
     // An installed read-only file with other bytes is left alone.
     if (objTargetInfo.blnReadOnly) subRaiseNumber(kErrAccessDenied);
   }
@@ -303,6 +303,7 @@ void subCopyFile(const std::string& strSource, const std::string& strDestination
   Os().subReplace(objTemporary.strPath, strTarget);
   objTemporary.blnPlaced = true;
   Os().subFlushFolder(strFolder);
+  return CopyOutcome{false, lngCopied};
 }
 
 }  // namespace tarvex

@@ -205,10 +205,12 @@ TEST_F(SubDuplix, RetriedCopyUnregistersBeforeEachAttemptAndPausesOnce) {
             objHarness.objLog[1]);
   EXPECT_EQ("MSG : Successfully Executed/Registered File " + strTarget, objHarness.objLog[2]);
   EXPECT_EQ(std::vector<uint32_t>{10000}, objHarness.objSleeps);
-  // Each unregistration has ended before its copy is tried.
-  EXPECT_EQ((std::vector<std::string>{"Regsvr32 -s -u \"" + strTarget + "\"", "wait 100",
-                                      "Regsvr32 -s -u \"" + strTarget + "\"", "wait 101",
-                                      "copy", "Regsvr32 -s \"" + strTarget + "\"",
+  // Each unregistration has ended before its copy is tried; the tool is the
+  // system's own (on Windows by its full path in the system folder).
+  const std::string strTool = NativePlatform().fncSystemProgram("Regsvr32");
+  EXPECT_EQ((std::vector<std::string>{strTool + " -s -u \"" + strTarget + "\"", "wait 100",
+                                      strTool + " -s -u \"" + strTarget + "\"", "wait 101",
+                                      "copy", strTool + " -s \"" + strTarget + "\"",
                                       "wait 102"}),
             objHarness.objStarts);
   EXPECT_EQ((std::vector<uint32_t>{kProcessWaitMs, kProcessWaitMs, kProcessWaitMs}),
@@ -311,8 +313,9 @@ TEST_F(SubDuplix, NameWithFoldersRunsTheFileCopied) {
   objFake.lngNextExitCode = 5;  // a failed unregistration is not judged
   subDuplix("sub" + Sep() + "tool.dll", strTargetFolder, true, true, "");
   const std::string strQuoted = "\"" + strTargetFolder + "tool.dll\"";
-  EXPECT_EQ((std::vector<std::string>{"Regsvr32 -s -u " + strQuoted, "wait 100", "copy",
-                                      "Regsvr32 -s " + strQuoted, "wait 101"}),
+  const std::string strTool = NativePlatform().fncSystemProgram("Regsvr32");
+  EXPECT_EQ((std::vector<std::string>{strTool + " -s -u " + strQuoted, "wait 100", "copy",
+                                      strTool + " -s " + strQuoted, "wait 101"}),
             objHarness.objStarts);
   EXPECT_EQ("v2", ReadFile(strTargetFolder + "tool.dll"));
 }

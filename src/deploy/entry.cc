@@ -25,6 +25,9 @@ EntryValues fncReadEntry(const std::string& strSection, const Manifest& objManif
   objEntry.strDuplix = fncReadINI(strSection, "Duplix", objManifest);
   objEntry.strExecuteFile = fncReadINI(strSection, "ExecuteFile", objManifest);
   objEntry.strParameters = fncReadINI(strSection, "Parameters", objManifest);
+  objEntry.strSuccessCodes = fncReadINI(strSection, "SuccessCodes", objManifest);
+  objEntry.strRebootCodes = fncReadINI(strSection, "RebootCodes", objManifest);
+  objEntry.strTimeout = fncReadINI(strSection, "Timeout", objManifest);
   return objEntry;
 }
 
@@ -36,10 +39,6 @@ std::string fncLastNamePart(const std::string& strFileName) {
 
 namespace {
 
-// The target is quoted: unquoted, a folder with a space in it would make
-// the system try its first word as a program.
-std::string fncQuoted(const std::string& strPath) { return "\"" + strPath + "\""; }
-
 void subFailExecute(const std::string& strTarget) {
   subRecordFailure("Failed to Execute/Register File " + strTarget + "; ");
 }
@@ -50,53 +49,59 @@ void subLogTrapped(const std::string& strFileName) {
               fncErrorSuffix(fncTrappedError()));
 }
 
-// Waits for a started process, at most the wait of a registration; true
-// unless it ended with a non-zero code. A process still running after the
-// wait, or one that cannot be opened or read, is given the benefit of the
-// doubt.
-bool fncAwaitProcess(uint32_t lngProcessID) {
-  ProcHandle objProcess = Os().fncOpenProcess(kProcessAccess, lngProcessID);
-  if (objProcess == nullptr) return true;
-  Os().fncWaitForProcess(objProcess, kProcessWaitMs);
-  uint32_t lngCode = 0;
-  bool blnRead = Os().fncExitCode(objProcess, &lngCode);
-  Os().subCloseProcess(objProcess);
-  return !blnRead || lngCode == 0 || lngCode == kStillActive;
+// Refused before anything is copied, with the error that tells why.
+void subRefuse(const std::string& strFileName, int32_t lngNumber) {
+  subWriteLog("ERR : Sub - subDuplix FileName - " + strFileName +
+              fncErrorSuffix(Error{lngNumber, fncErrorText(lngNumber)}));
 }
 
 }  // namespace
 
 void subDuplix(const std::string& strFileName, const std::string& strFilePath, bool blnCopy,
-               bool blnExecute, const std::string& strParameters, const std::string* pSha256) {
+               bool blnExecute, const std::string& strParameters,
+               const EntryOptions& objOptions) {
   const std::string strSource = fncAppFolder() + fncSep() + strFileName;
   // The file unregistered, registered or run is the one the copy wrote.
   const std::string strTarget = strFilePath + fncLastNamePart(strFileName);
   const std::string strKind = fncFileKind(strFileName);
-  uint32_t lngProcessID = 0;
+  EntryReport objIgnored;
+  EntryReport& objReport = objOptions.pReport != nullptr ? *objOptions.pReport : objIgnored;
+  objReport.strTarget = strTarget;
+  if (blnCopy) objReport.objCopy.strResult = "skipped";
+  if (blnExecute) objReport.objExecution.strResult = "not-started";
   if (!blnCopy && !blnExecute) return;
   if (strTarget.find('"') != std::string::npos) {
     // No Windows name holds a quote, and none can be quoted on a command
     // line: the tool would be handed another file than the one reported.
-    // Refused before anything is copied.
-    subWriteLog("ERR : Sub - subDuplix FileName - " + strFileName +
-                fncErrorSuffix(Error{kErrBadName, fncErrorText(kErrBadName)}));
+    subRefuse(strFileName, kErrBadName);
     if (blnCopy)
       subRecordFailure("Failed to Copy " + strSource + " to " + strFilePath + "; ");
     else
       subFailExecute(strTarget);
     return;
   }
+  if (blnExecute && strKind == ".EXE" && objOptions.objRules.intFault != kRulesGood) {
+    // A program whose outcome cannot be judged as asked is not run on
+    // guesses: not a file of it is copied.
+    subRefuse(strFileName, kErrInvalidParameter);
+    subFailExecute(strTarget);
+    return;
+  }
+  const std::string* pSha256 = objOptions.pSha256;
   try {
     if (blnCopy) {
       if (!Os().fncFileExists(strSource)) {
         subWriteLog("ERR : File Not Found " + strSource);
         subRecordFailure(strSource + " Not Found; ");
+        objReport.objCopy.strResult = "failed";
+        objReport.objCopy.objError = Error{kErrFileNotFound, fncErrorText(kErrFileNotFound)};
         return;
       }
       if (pSha256 != nullptr && pSha256->empty()) {
         // A sealed package deploys nothing unhashed.
         subWriteLog("ERR : Package Seal - " + strFileName + " is not sealed");
         subRecordFailure("Package Seal Broken; ");
+        objReport.objCopy.strResult = "failed";
         return;
       }
       bool blnCopied = false;
@@ -108,13 +113,14 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
           // that cannot be started does not stop the copy; the registration
           // after it then fails the entry if the tool still cannot be started.
           try {
-            lngProcessID = Os().fncStartProcess("Regsvr32 -s -u " + fncQuoted(strTarget));
-            fncAwaitProcess(lngProcessID);
+            fncAwaitProcess(Os().fncStartProcess(fncRegsvr32() + " -s -u " + fncQuoted(strTarget)),
+                            kProcessWaitMs);
           } catch (...) {
             subLogTrapped(strFileName);
           }
         }
-        if (fncDuplix(strSource, strFilePath, pSha256 != nullptr ? *pSha256 : std::string())) {
+        if (fncDuplix(strSource, strFilePath, pSha256 != nullptr ? *pSha256 : std::string(),
+                      &objReport.objCopy)) {
           blnCopied = true;
           break;
         }
@@ -132,34 +138,15 @@ void subDuplix(const std::string& strFileName, const std::string& strFilePath, b
     if (!Os().fncFileExists(strTarget)) {
       subWriteLog("ERR : File Not Found " + strTarget);
       subRecordFailure(strTarget + " Not Found; ");
+      objReport.objExecution.strResult = "failed";
       return;
     }
-    if (strKind == ".DLL") {
-      lngProcessID = Os().fncStartProcess("Regsvr32 -s " + fncQuoted(strTarget));
-      // A registration is judged by the tool's exit code.
-      if (fncAwaitProcess(lngProcessID)) {
-        subWriteLog("MSG : Successfully Executed/Registered File " + strTarget);
-      } else {
-        subWriteLog("MSG : Failed to Execute/Register File " + strTarget);
-        subFailExecute(strTarget);
-      }
-      return;
-    }
-    if (strKind == ".EXE")
-      lngProcessID = Os().fncStartProcess(fncQuoted(strTarget) + " " + strParameters);
-    if (lngProcessID != 0) {
-      // Installers use non-zero exit codes for success: a started program
-      // counts as deployed.
-      subWriteLog("MSG : Successfully Executed/Registered File " + strTarget);
-      fncAwaitProcess(lngProcessID);
-    } else {
-      subWriteLog("MSG : Failed to Execute/Register File " + strTarget);
-      subFailExecute(strTarget);
-    }
+    subExecute(strTarget, strParameters, objOptions.objRules, objReport.objExecution);
   } catch (...) {
     subLogTrapped(strFileName);
     // A program or registration tool that cannot be started fails the entry.
     subFailExecute(strTarget);
+    objReport.objExecution.strResult = "failed";
   }
 }
 

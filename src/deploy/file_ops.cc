@@ -5,17 +5,30 @@
 namespace tarvex {
 
 bool fncDuplix(const std::string& strSource, const std::string& strDestination,
-               const std::string& strSha256) {
+               const std::string& strSha256, CopyReport* pReport) {
   std::string strFrom = strSource;
   std::string strTo = strDestination;
+  if (pReport != nullptr) ++pReport->intAttempts;
   try {
     strFrom = fncGetShortPath(strSource);
     strTo = fncGetShortPath(strDestination);
-    subCopyFile(strFrom, strTo, strSha256);
+    const CopyOutcome objOutcome = subCopyFile(strFrom, strTo, strSha256);
+    if (pReport != nullptr) {
+      pReport->strResult = objOutcome.blnUnchanged ? "unchanged" : "copied";
+      pReport->lngBytes = objOutcome.lngBytes;
+      // What was placed, or left, holds the sealed bytes: the copy hashed them.
+      pReport->strSha256 = strSha256;
+      pReport->objError = Error{0, ""};
+    }
     return true;
   } catch (...) {
+    const Error objError = fncTrappedError();
     subWriteLog("ERR : Function - fncDuplix. Source Path - " + strFrom +
-                " to Destination Path - " + strTo + fncErrorSuffix(fncTrappedError()));
+                " to Destination Path - " + strTo + fncErrorSuffix(objError));
+    if (pReport != nullptr) {
+      pReport->strResult = "failed";
+      pReport->objError = objError;
+    }
     return false;
   }
 }

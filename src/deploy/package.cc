@@ -9,14 +9,14 @@
 
 namespace tarvex {
 
-Package fncReadPackage(const std::string& strFolder, std::string* pManifestBytes) {
+Package fncReadPackage(const std::string& strFolder, std::string* pManifestBytes,
+                       bool blnSignature) {
   Package objPackage;
   objPackage.strFolder = strFolder;
   try {
-    const std::string strBytes =
-        fncReadWholeFile(fncSealPath(strFolder, kSealName), kSealCap, true);
+    objPackage.strSealBytes = fncReadWholeFile(fncSealPath(strFolder, kSealName), kSealCap, true);
     objPackage.blnSealed = true;
-    objPackage.objSeal = fncParseSeal(strBytes);
+    objPackage.objSeal = fncParseSeal(objPackage.strSealBytes);
     for (const SealLine& objLine : objPackage.objSeal.objLines)
       objPackage.objDigests.emplace(fncSealKey(objLine.strName), objLine.strDigest);
   } catch (...) {
@@ -27,9 +27,19 @@ Package fncReadPackage(const std::string& strFolder, std::string* pManifestBytes
       objPackage.objSealError = objError;
     }
   }
+  if (blnSignature) {
+    try {
+      objPackage.strSignature =
+          fncReadWholeFile(fncSealPath(strFolder, kSignatureName), kSignatureCap, true);
+      objPackage.objSignatureError = Error{0, ""};
+    } catch (...) {
+      objPackage.objSignatureError = fncTrappedError();
+    }
+  }
   try {
-    objPackage.objManifest =
-        fncReadManifest(fncSealPath(strFolder, kManifestName), pManifestBytes);
+    // The seal's digest of the manifest is taken over these very bytes.
+    objPackage.objManifest = fncReadManifest(fncSealPath(strFolder, kManifestName),
+                                             pManifestBytes, objPackage.blnSealed);
   } catch (...) {
     objPackage.objManifestError = fncTrappedError();
     // A folder at the name is as good as none, as the existence test says.

@@ -35,6 +35,28 @@ bool fncIsInside(const std::string& strName) {
   return true;
 }
 
+std::string fncTrimmed(const std::string& strText) {
+  size_t lngFrom = strText.find_first_not_of(" \t");
+  if (lngFrom == std::string::npos) return "";
+  return strText.substr(lngFrom, strText.find_last_not_of(" \t") - lngFrom + 1);
+}
+
+// "# Package: NAME" and its kind: the statement it makes, or none.
+void subReadStatement(const std::string& strLine, long lngLine, SealHeader& objHeader) {
+  const size_t lngColon = strLine.find(':');
+  if (lngColon == std::string::npos) return;
+  const std::string strKey = fncTrimmed(strLine.substr(1, lngColon - 1));
+  SealStatement* pStatement = strKey == "Package"   ? &objHeader.objPackage
+                              : strKey == "Version" ? &objHeader.objVersion
+                              : strKey == "Expires" ? &objHeader.objExpires
+                                                    : nullptr;
+  if (pStatement == nullptr) return;
+  if (pStatement->blnGiven) pStatement->blnRepeated = true;
+  pStatement->blnGiven = true;
+  pStatement->strValue = fncTrimmed(strLine.substr(lngColon + 1));
+  pStatement->lngLine = lngLine;
+}
+
 }  // namespace
 
 Seal fncParseSeal(const std::string& strText) {
@@ -50,6 +72,10 @@ Seal fncParseSeal(const std::string& strText) {
     lngStart = lngEnd + 1;
     ++lngLine;
     if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
+    if (!strLine.empty() && strLine[0] == '#') {
+      subReadStatement(strLine, lngLine, objSeal.objHeader);
+      continue;
+    }
     bool blnGood = strLine.size() > 66 && strLine[64] == ' ' &&
                    (strLine[65] == ' ' || strLine[65] == '*');
     for (size_t i = 0; blnGood && i < 64; ++i) blnGood = fncIsHex(strLine[i]);
@@ -66,8 +92,15 @@ Seal fncParseSeal(const std::string& strText) {
   return objSeal;
 }
 
-std::string fncSealText(const std::vector<SealLine>& objLines) {
+std::string fncSealText(const std::vector<SealLine>& objLines, const SealHeader& objHeader) {
   std::string strText;
+  const std::pair<const char*, const SealStatement*> kStatements[] = {
+      {"Package", &objHeader.objPackage},
+      {"Version", &objHeader.objVersion},
+      {"Expires", &objHeader.objExpires}};
+  for (const auto& objStatement : kStatements)
+    if (objStatement.second->blnGiven)
+      strText += std::string("# ") + objStatement.first + ": " + objStatement.second->strValue + "\n";
   for (const SealLine& objLine : objLines) {
     std::string strName = objLine.strName;
     for (char& chr : strName)
@@ -148,7 +181,8 @@ std::vector<SealProblem> fncCheckSeal(const Package& objPackage,
 }
 
 std::vector<std::string> fncWriteSeal(const std::string& strFolder,
-                                      const std::vector<std::string>& objNames) {
+                                      const std::vector<std::string>& objNames,
+                                      const SealHeader& objHeader) {
   std::vector<SealLine> objLines;
   std::set<std::string> objSeen;
   for (const std::string& strName : objNames) {
@@ -156,27 +190,9 @@ std::vector<std::string> fncWriteSeal(const std::string& strFolder,
     objLines.push_back(
         SealLine{fncSealName(strName), fncHashFile(fncSealPath(strFolder, strName)), 0});
   }
-  const std::string strText = fncSealText(objLines);
-
-  // A temporary file of this run's own beside the seal (made exclusively,
-  // never through a link, with the mode any new file gets, so that the
-  // agent's account may read it), on the disk before it replaces an
-  // existing seal in one rename.
-  std::string strTemporary;
-  FileHandle objFile = fncCreateTemporary(strFolder, kSealName, &strTemporary, true);
-  try {
-    Os().subWrite(objFile, strText.data(), strText.size());
-    Os().subFlush(objFile);
-    FileHandle objClosing = objFile;
-    objFile = kNoFile;
-    if (!Os().fncClose(objClosing)) subRaise(kErrIoError, fncErrorText(kErrIoError));
-    Os().subReplace(strTemporary, fncSealPath(strFolder, kSealName));
-  } catch (...) {
-    if (objFile != kNoFile) Os().fncClose(objFile);
-    subDiscardTemporary(strTemporary);
-    throw;
-  }
-  Os().subFlushFolder(strFolder);
+  // With the mode any new file gets, so that the agent's account may read
+  // a seal that a build account made.
+  subReplaceWholeFile(strFolder, kSealName, fncSealText(objLines, objHeader));
   std::vector<std::string> objWritten;
   for (const SealLine& objLine : objLines) objWritten.push_back(fncSealText({objLine}));
   return objWritten;

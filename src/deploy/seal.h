@@ -22,19 +22,37 @@ struct SealLine {
   long lngLine;           // 1-based
 };
 
+// What a seal states of its package, in comment lines ("# Package: NAME",
+// "# Version: N", "# Expires: YYYY-MM-DDTHH:MM:SSZ"), which sha256sum -c
+// skips and a signature covers. A statement made twice states nothing
+// clearly, and counts as malformed.
+struct SealStatement {
+  bool blnGiven = false;
+  bool blnRepeated = false;
+  std::string strValue;  // blanks around it dropped
+  long lngLine = 0;
+};
+struct SealHeader {
+  SealStatement objPackage, objVersion, objExpires;
+};
+
 struct Seal {
   std::vector<SealLine> objLines;
   std::vector<long> objBadLines;  // lines that are no seal line, in order
+  SealHeader objHeader;
 };
 
 // Reads a seal's text: LF or CR LF line ends, hex in either case, two
 // spaces or a space and '*' before the name. A name must stay inside the
-// application folder (neither absolute nor climbing out with "..").
+// application folder (neither absolute nor climbing out with ".."). Lines
+// starting with '#' are comments: the statements above are read from them,
+// others are skipped.
 Seal fncParseSeal(const std::string& strText);
 
 // A seal's text over the lines given, in their order: lowercase hex, two
-// spaces, '/' as separator, LF.
-std::string fncSealText(const std::vector<SealLine>& objLines);
+// spaces, '/' as separator, LF; the statements given first.
+std::string fncSealText(const std::vector<SealLine>& objLines,
+                        const SealHeader& objHeader = SealHeader());
 
 // The name a seal gives a manifest's FileName: without the leading ".\"
 // that a run's path takes as this folder.
@@ -48,7 +66,11 @@ std::string fncSealKey(const std::string& strName);
 std::string fncSealPath(const std::string& strFolder, const std::string& strName);
 
 // ---- The package, read once: the manifest and, when there is one, the
-// seal, each through one handle, never through a link, within its cap.
+// seal (and where asked its signature), each through one handle, never
+// through a link, within its cap.
+const char kSignatureName[] = "Tarvex.SHA256.sig";
+const uint64_t kSignatureCap = 64u << 10;
+
 struct Package {
   std::string strFolder;
   // The manifest: 0, or why it could not be read (2: it is missing or a
@@ -59,11 +81,18 @@ struct Package {
   // anything else, or cannot be read, seals it shut.
   bool blnSealed = false;
   Error objSealError{0, ""};
+  std::string strSealBytes;  // what a signature signs
   Seal objSeal;
   std::map<std::string, std::string> objDigests;  // by fncSealKey
+  // The signature, where asked for: 0, or why it could not be read (2: it
+  // is not there).
+  Error objSignatureError{kErrFileNotFound, ""};
+  std::string strSignature;
 };
-// strBytes receives the manifest's bytes where the caller wants them.
-Package fncReadPackage(const std::string& strFolder, std::string* pManifestBytes = nullptr);
+// pManifestBytes receives the manifest's bytes where the caller wants them;
+// blnSignature reads the seal's signature too.
+Package fncReadPackage(const std::string& strFolder, std::string* pManifestBytes = nullptr,
+                       bool blnSignature = false);
 
 // The files a seal must list: the manifest and each copy source, in the
 // manifest's order, each once.
@@ -93,11 +122,12 @@ struct SealProblem {
 std::vector<SealProblem> fncCheckSeal(const Package& objPackage,
                                       const std::vector<std::string>& objRequired);
 
-// Writes a seal over the named files of the folder (one exclusive temporary
-// file, flushed, then one rename; the mode the umask gives a new file);
-// returns its lines. Raises Error.
+// Writes a seal over the named files of the folder, with the statements
+// given, in one step (subReplaceWholeFile); returns its digest lines. Raises
+// Error.
 std::vector<std::string> fncWriteSeal(const std::string& strFolder,
-                                      const std::vector<std::string>& objNames);
+                                      const std::vector<std::string>& objNames,
+                                      const SealHeader& objHeader = SealHeader());
 
 }  // namespace tarvex
 

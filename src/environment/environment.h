@@ -29,14 +29,15 @@ std::string fncReadRegValue(RegKey objKey, const std::string& strKeyName,
 // the run, every entry is read from these bytes.
 struct Manifest {
   std::shared_ptr<const profile::Profile> objProfile;
-  std::string strDigest;  // SHA-256 of the bytes read
+  std::string strDigest;  // SHA-256 of the bytes read, where asked for
 };
 // The largest manifest a run reads.
 const uint64_t kManifestCap = 16u << 20;
 // Reads the file at the name (never through a link) once, within the cap,
-// and parses it; the bytes go to *pBytes where asked. Raises Error (see
-// fncReadWholeFile).
-Manifest fncReadManifest(const std::string& strPath, std::string* pBytes = nullptr);
+// and parses it; the bytes go to *pBytes where asked, their digest is taken
+// where blnDigest. Raises Error (see fncReadWholeFile).
+Manifest fncReadManifest(const std::string& strPath, std::string* pBytes = nullptr,
+                         bool blnDigest = false);
 
 // A value of the manifest, whole (the profile rules' quotes dropped); empty
 // when the section or key is missing.

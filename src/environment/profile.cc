@@ -30,10 +30,10 @@ std::string fncWholeText(Read fnRead) {
 
 }  // namespace
 
-Manifest fncReadManifest(const std::string& strPath, std::string* pBytes) {
+Manifest fncReadManifest(const std::string& strPath, std::string* pBytes, bool blnDigest) {
   std::string strBytes = fncReadWholeFile(strPath, kManifestCap, true);
   Manifest objManifest;
-  objManifest.strDigest = fncHashBytes(strBytes);
+  if (blnDigest) objManifest.strDigest = fncHashBytes(strBytes);
   if (pBytes != nullptr) *pBytes = strBytes;
   objManifest.objProfile =
       std::make_shared<const profile::Profile>(profile::fncParseBytes(std::move(strBytes)));

@@ -40,6 +40,23 @@ std::string fncReadRegValue(RegKey objKey, const std::string& strKeyName,
   return fncStripNull(strBuffer);
 }
 
+// PackageKeys, quietly: a key without it is an agent's as it always was,
+// and logs what it always logged. A value that is there but is no string,
+// or cannot be read, is there: only signed packages run, and none passes.
+void subReadPackageKeys(RegKey objKey) {
+  uint32_t lngType = 0;
+  uint32_t lngSize = 0;
+  int32_t lngCode = Os().fncRegQueryValue(objKey, "PackageKeys", &lngType, nullptr, &lngSize);
+  if (lngCode == kErrFileNotFound) return;
+  g_run.blnPackageKeys = true;
+  if (lngCode != 0 || lngType != kRegSz) return;
+  std::string strBuffer(lngSize, '\0');
+  lngCode = Os().fncRegQueryValue(objKey, "PackageKeys", &lngType, &strBuffer[0], &lngSize);
+  if (lngCode != 0 || lngType != kRegSz) return;
+  g_run.strPackageKeys = fncStripNull(strBuffer.substr(0, lngSize));
+  g_run.blnPackageKeysRead = true;
+}
+
 bool fncGetVELMORInfo() {
   try {
     KeyCloser objKey{nullptr};
@@ -60,6 +77,7 @@ bool fncGetVELMORInfo() {
       g_run.strInstallPath = fncGetShortPath(g_run.strInstallPath);
       if (g_run.strInstallPath.back() != Os().chrSeparator) g_run.strInstallPath += fncSep();
       g_run.strRegID = fncReadRegValue(objKey.objKey, "VELMOR", "REGID");
+      if (!g_run.strRegID.empty()) subReadPackageKeys(objKey.objKey);
     }
     return !g_run.strRegID.empty() && !g_run.strInstallPath.empty();
   } catch (...) {

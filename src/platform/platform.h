@@ -135,6 +135,12 @@ void subForgetSweptFolders();
 // bytes. Raises Error: 2 missing, 267 a folder, 87 anything else that is
 // no regular file, 681 a link where blnAtName, 223 beyond the cap.
 std::string fncReadWholeFile(const std::string& strPath, uint64_t lngCap, bool blnAtName);
+// A file's whole content replaced in one step, in strFolder: an exclusive
+// temporary file of this run's beside it (never through a link, with the
+// mode the umask gives any new file), on the disk before one rename, and
+// the folder's entry flushed after it. Raises Error; leaves no temporary.
+void subReplaceWholeFile(const std::string& strFolder, const std::string& strName,
+                         const std::string& strBytes);
 // The SHA-256 of a regular file, streamed; of bytes in memory.
 std::string fncHashFile(const std::string& strPath);
 std::string fncHashBytes(const std::string& strBytes);

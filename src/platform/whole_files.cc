@@ -1,6 +1,7 @@
-// Files read whole, and files hashed, the same on both builds and written
-// once over the table's primitives: what may be read (a regular file, and
-// where the name itself is asked for, never a link), how much, and how.
+// Files read whole, written whole and hashed, the same on both builds and
+// written once over the table's primitives: what may be read (a regular
+// file, and where the name itself is asked for, never a link), how much,
+// and how; how a whole file is replaced without ever being half-written.
 #include <memory>
 
 #include "platform/platform.h"
@@ -80,6 +81,28 @@ std::string fncReadWholeFile(const std::string& strPath, uint64_t lngCap, bool b
   if (lngAt < objFile.objInfo.lngSize) subRaiseNumber(kErrIoError);
   strData.resize(static_cast<size_t>(lngAt));
   return strData;
+}
+
+void subReplaceWholeFile(const std::string& strFolder, const std::string& strName,
+                         const std::string& strBytes) {
+  std::string strTemporary;
+  FileHandle objFile = fncCreateTemporary(strFolder, strName, &strTemporary, true);
+  try {
+    Os().subWrite(objFile, strBytes.data(), strBytes.size());
+    Os().subFlush(objFile);
+    FileHandle objClosing = objFile;
+    objFile = kNoFile;
+    if (!Os().fncClose(objClosing)) subRaiseNumber(kErrIoError);
+    std::string strPath = strFolder;
+    if (strPath.empty() || (strPath.back() != Os().chrSeparator && strPath.back() != '/'))
+      strPath += Os().chrSeparator;
+    Os().subReplace(strTemporary, strPath + strName);
+  } catch (...) {
+    if (objFile != kNoFile) Os().fncClose(objFile);
+    subDiscardTemporary(strTemporary);
+    throw;
+  }
+  Os().subFlushFolder(strFolder);
 }
 
 std::string fncHashFile(const std::string& strPath) {

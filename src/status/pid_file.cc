@@ -15,6 +15,19 @@ bool fncWriteStatus(const std::string& strKey, const std::string& strValue) {
   return fncWriteINI(kSection, strKey, strValue, g_run.strPIDFilePath);
 }
 
+// A status file left by an earlier run that asked for a restart.
+bool fncLeftRestart() {
+  try {
+    const profile::Profile objLeft = profile::fncParseBytes(
+        fncReadWholeFile(g_run.strPIDFilePath, 1u << 20, true));
+    char chrValue[8];
+    return profile::fncGetString(&objLeft, kSection, "RebootRequired", chrValue,
+                                 sizeof chrValue) != 0;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 std::string fncStatusDateTime(const LocalTime& objTime, const std::string& strTimeSeparator) {
@@ -47,6 +60,8 @@ bool fncCreatePIDFile(const std::string& strPID) {
     // A file left by an earlier run must not go on saying SUCCESS for this
     // one should it end before its final status.
     fncWriteStatus("LastRunStatusCode", "");
+    // Nor go on asking for a restart that this run did not ask for.
+    if (fncLeftRestart()) fncWriteStatus("RebootRequired", "");
     return true;
   } catch (...) {
     subWriteLog("ERR : Function - fncCreatePIDFile" + fncErrorSuffix(fncTrappedError()));
@@ -59,6 +74,10 @@ void subWriteFinalStatus() {
   bool blnWritten = true;
   if (g_run.blnFailed) blnWritten = fncWriteStatus("Desc", g_run.strFailureDesc);
   blnWritten = fncWriteStatus("LastRunStatusCode", strStatus) && blnWritten;
+  // A program of the run asked for a restart: the agent is told, after the
+  // status; the key is there only then.
+  if (!g_run.blnFailed && g_run.blnRebootRequired)
+    blnWritten = fncWriteStatus("RebootRequired", "Y") && blnWritten;
   if (!blnWritten || !g_run.blnStatusWritten) {
     // A profile write fails without raising. An outcome that never reached
     // the status file, or reached one that keeps an earlier run's PID, is
@@ -67,10 +86,12 @@ void subWriteFinalStatus() {
     g_run.blnFailed = true;
     g_run.blnStatusWritten = false;
   }
+  g_run.strStatus = g_run.blnFailed ? "FAILED" : "SUCCESS";
 }
 
 void subHandOffPIDFile() {
   const std::string strFolder = g_run.strInstallPath + "PMStatus" + fncSep();
+  g_run.blnHandOffTried = true;
   // The agent would take a file without this run's PID and final status for
   // this run's report: such a file is not handed over, and stays for the
   // next run.

@@ -77,7 +77,7 @@ class Run:
     """A run with the checks every bad input must pass."""
 
     # Files a run may rewrite, move or replace.
-    OWN = {"app/Duplix.log", "app/Duplix.ini", "agent/PMStatus/Duplix.ini"}
+    OWN = {"app/Duplix.log", "app/Duplix.json", "app/Duplix.ini", "agent/PMStatus/Duplix.ini"}
 
     def __init__(self, c, args=("1",), deployed=(), watch=None):
         self.c = c

@@ -95,7 +95,7 @@ def case_seal_written_and_verified(t):
            "resealed")
     # No temporary file is left by the seal's rename (the POSIX run lock's
     # file is the run's own).
-    expect(sorted(n for n in os.listdir(c.app) if n != ".Tarvex.lock"), sorted(["Duplix.log", "Tarvex.INI", "Tarvex.SHA256",
+    expect(sorted(n for n in os.listdir(c.app) if n != ".Tarvex.lock"), sorted(["Duplix.log", "Duplix.json", "Tarvex.INI", "Tarvex.SHA256",
                                               "notes.txt", "setup.exe", "tool.dll",
                                               os.path.basename(t.exe)]), "package files")
 

@@ -12,6 +12,7 @@ Each case lays out an application folder (the program and its manifest), an
 agent installation folder with PMStatus, and the agent's registry values,
 runs one deployment and compares the whole run log and the status file.
 """
+import json
 import os
 import re
 import shutil
@@ -23,6 +24,33 @@ import time
 import traceback
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SCHEMA = os.path.join(ROOT, "package", "run-report.schema.json")
+_validator = None
+
+
+def validate_report(app):
+    """The run report a run left, against its published schema (by
+    python3-jsonschema); returns it, or None where there is none."""
+    global _validator
+    path = os.path.join(app, "Duplix.json")
+    if not os.path.exists(path):
+        return None
+    if _validator is None:
+        import jsonschema
+        with open(SCHEMA) as f:
+            _validator = jsonschema.Draft202012Validator(json.load(f))
+    with open(path, "rb") as f:
+        report = json.loads(f.read().decode("utf-8"))
+    # A report of many entries is held to the schema by its first and last
+    # 5 000: the validator takes a minute over 400 000.
+    checked = dict(report)
+    if len(report.get("entries", [])) > 10000:
+        checked["entries"] = report["entries"][:5000] + report["entries"][-5000:]
+    errors = sorted(_validator.iter_errors(checked), key=lambda e: list(e.path))
+    if errors:
+        raise AssertionError("Duplix.json does not fit its schema: %s at %s" %
+                             (errors[0].message, list(errors[0].path)))
+    return report
 STAMP = re.compile(r"^(MSG : Application (Started|Stopped) ).+$")
 
 
@@ -119,7 +147,8 @@ class Posix:
 
     def program(self, path, record):
         """A deployable program that records its arguments; it behaves as the
-        Windows helper does under TARVEX_SLEEP_MS and TARVEX_CHILD_MS."""
+        Windows helper does under TARVEX_SLEEP_MS, TARVEX_CHILD_MS and
+        TARVEX_EXIT_CODE (of which POSIX keeps the low 8 bits)."""
         with open(path, "w") as f:
             f.write('#!/bin/sh\nfor a in "$@"; do printf "[%%s]" "$a"; done >> "%s"\n'
                     'echo >> "%s"\n'
@@ -128,7 +157,8 @@ class Posix:
                     ' </dev/null >/dev/null 2>&1 &\nfi\n'
                     'if [ -n "$TARVEX_SLEEP_MS" ]; then\n'
                     '  sleep $((TARVEX_SLEEP_MS / 1000)).$(printf %%03d $((TARVEX_SLEEP_MS %% 1000)))\n'
-                    '  echo done >> "%s"\nfi\n' % (record, record, record))
+                    '  echo done >> "%s"\nfi\n'
+                    'exit "${TARVEX_EXIT_CODE:-0}"\n' % (record, record, record))
         os.chmod(path, 0o755)
 
     def library(self, path):
@@ -159,6 +189,7 @@ class Posix:
     def run(self, app, args, preexec=None):
         p = subprocess.run(self.command(app, args), env=self.env, cwd=self.sandbox, timeout=120,
                            stdin=subprocess.DEVNULL, preexec_fn=preexec)
+        validate_report(app)
         return p.returncode
 
     def check(self, args):
@@ -271,6 +302,7 @@ class Windows:
             command = ["wine", "cmd", "/c", self.native(bat)]
         p = subprocess.run(command, env=self.env, cwd=self.sandbox, capture_output=True,
                            timeout=300, stdin=subprocess.DEVNULL)
+        validate_report(app)
         return p.returncode
 
     def check(self, args):

@@ -18,6 +18,8 @@ LocalTime fncLocalTime() {
                    objTm.tm_hour,        objTm.tm_min,     objTm.tm_sec};
 }
 
+int64_t fncUnixTime() { return static_cast<int64_t>(time(nullptr)); }
+
 namespace {
 
 std::string fncFormat(const LocalTime& objTime, const char* strFormat) {
@@ -62,7 +64,7 @@ void subSleep(uint32_t lngMilliseconds) {
 }
 
 // 64 bits: a 32-bit long in milliseconds overflows after 24.8 days of uptime.
-int64_t fncMonotonicMs() {
+int64_t fncTickMs() {
   struct timespec objNow;
   clock_gettime(CLOCK_MONOTONIC, &objNow);
   return static_cast<int64_t>(objNow.tv_sec) * 1000 + objNow.tv_nsec / 1000000;

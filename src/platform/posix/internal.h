@@ -30,9 +30,6 @@ std::vector<std::string> fncSplitCommandLine(const std::string& strCommandLine);
 Error fncErrnoError(int intErrno);
 [[noreturn]] void subRaiseErrno(int intErrno);
 
-// ---- clock.cc
-int64_t fncMonotonicMs();
-
 // ---- files.cc
 bool fncWriteAll(int intFile, const char* pData, size_t lngLength);
 // The two ways fncCompareRange compares, by mapping and by reading; it

@@ -135,7 +135,14 @@ void subReapProcesses() {
     if (!objEntry.second.blnEnded) fncCollect(objEntry.first, false);
 }
 
-uint32_t fncStartProcess(const std::string& strCommandLine) {
+// The tools stand in for the system's: found on PATH, as the README says.
+std::string fncSystemProgram(const std::string& strName) { return strName; }
+
+namespace {
+
+// posix_spawnp without a shell; blnGroup puts the program in a process
+// group of its own, which subEndGroup ends as a whole.
+uint32_t fncSpawn(const std::string& strCommandLine, bool blnGroup) {
   subReapProcesses();
   std::vector<std::string> objArgs = posix::fncSplitCommandLine(strCommandLine);
   if (objArgs.empty() || objArgs[0].empty()) subRaise(kErrFileNotFound, fncErrorText(kErrFileNotFound));
@@ -151,8 +158,16 @@ uint32_t fncStartProcess(const std::string& strCommandLine) {
   // Tarvex's output, long after the run has ended.
   posix_spawn_file_actions_addopen(&objActions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&objActions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t objAttributes;
+  posix_spawnattr_init(&objAttributes);
+  if (blnGroup) {
+    posix_spawnattr_setflags(&objAttributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&objAttributes, 0);
+  }
   pid_t lngPid = 0;
-  int intResult = posix_spawnp(&lngPid, objArgv[0], &objActions, nullptr, objArgv.data(), environ);
+  int intResult =
+      posix_spawnp(&lngPid, objArgv[0], &objActions, &objAttributes, objArgv.data(), environ);
+  posix_spawnattr_destroy(&objAttributes);
   posix_spawn_file_actions_destroy(&objActions);
   if (intResult != 0) {
     if (intResult == ENOEXEC) subRaise(kErrBadExeFormat, fncErrorText(kErrBadExeFormat));
@@ -160,6 +175,28 @@ uint32_t fncStartProcess(const std::string& strCommandLine) {
   }
   g_children[lngPid] = Child();
   return static_cast<uint32_t>(lngPid);
+}
+
+}  // namespace
+
+uint32_t fncStartProcess(const std::string& strCommandLine) {
+  return fncSpawn(strCommandLine, false);
+}
+
+uint32_t fncStartGroup(const std::string& strCommandLine) {
+  return fncSpawn(strCommandLine, true);
+}
+
+// The group bears the program's ID. Its members that have not ended by
+// the time the signal reaches them end with it; a bounded wait then lets
+// them go (a zombie of another parent stays listed until it is reaped).
+void subEndGroup(uint32_t lngProcessID) {
+  const pid_t lngGroup = static_cast<pid_t>(lngProcessID);
+  if (lngGroup <= 1) return;
+  kill(-lngGroup, SIGKILL);
+  fncCollect(lngGroup, true);
+  const int64_t lngDeadline = fncTickMs() + 2000;
+  while (kill(-lngGroup, 0) == 0 && fncTickMs() < lngDeadline) subSleep(5);
 }
 
 struct ProcessHandle {
@@ -181,9 +218,9 @@ uint32_t fncWaitForProcess(ProcHandle objProcess, uint32_t lngMilliseconds) {
 #if defined(SYS_pidfd_open)
   int intPidFd = static_cast<int>(syscall(SYS_pidfd_open, lngPid, 0));
   if (intPidFd >= 0) {
-    int64_t lngDeadline = fncMonotonicMs() + lngMilliseconds;
+    int64_t lngDeadline = fncTickMs() + lngMilliseconds;
     for (;;) {
-      int64_t lngLeft = lngDeadline - fncMonotonicMs();
+      int64_t lngLeft = lngDeadline - fncTickMs();
       if (lngLeft < 0) lngLeft = 0;
       struct pollfd objPoll = {intPidFd, POLLIN, 0};
       int intReady = poll(&objPoll, 1, static_cast<int>(std::min<int64_t>(lngLeft, INT_MAX)));
@@ -195,10 +232,10 @@ uint32_t fncWaitForProcess(ProcHandle objProcess, uint32_t lngMilliseconds) {
   }
 #endif
   // Without pidfds: poll the child's state.
-  int64_t lngDeadline = fncMonotonicMs() + lngMilliseconds;
+  int64_t lngDeadline = fncTickMs() + lngMilliseconds;
   for (;;) {
     if (fncCollect(lngPid, false)) return kWaitObject0;
-    if (fncMonotonicMs() >= lngDeadline) return kWaitTimeout;
+    if (fncTickMs() >= lngDeadline) return kWaitTimeout;
     subSleep(5);
   }
 }

@@ -94,12 +94,12 @@ bool fncLockAppFolder(uint32_t lngMilliseconds) {
   struct flock objLock = {};
   objLock.l_type = F_WRLCK;
   objLock.l_whence = SEEK_SET;  // the whole file; l_pid stays 0, as OFD locks need
-  const int64_t lngDeadline = fncMonotonicMs() + lngMilliseconds;
+  const int64_t lngDeadline = fncTickMs() + lngMilliseconds;
   int64_t lngPause = 1;
   while (fcntl(intFile, F_OFD_SETLK, &objLock) != 0) {
     const int intErrno = errno;
     if (intErrno == EINTR) continue;
-    const int64_t lngLeft = lngDeadline - fncMonotonicMs();
+    const int64_t lngLeft = lngDeadline - fncTickMs();
     const bool blnBusy = intErrno == EAGAIN || intErrno == EACCES;
     if (!blnBusy || lngLeft <= 0) {
       close(intFile);

@@ -20,14 +20,18 @@ const Platform& NativePlatform() {
       // mount has mode 0777).
       .lngModeBits = 07777,
       .lngKeptMode = 0755,
+      .intRestartExit = 6,
       .fncCommandLineTail = fncCommandLineTail,
       .fncAppFolder = fncAppFolder,
       .fncLocalTime = fncLocalTime,
+      .fncUnixTime = fncUnixTime,
+      .fncTickMs = fncTickMs,
       .fncShortDate = fncShortDate,
       .fncLongTime = fncLongTime,
       .fncTimeSeparator = fncTimeSeparator,
       .subSleep = subSleep,
       .fncFromUtf8 = fncFromUtf8,
+      .fncToUtf8 = fncToUtf8,
       .fncShortPathName = fncShortPathName,
       .fncSetAttributesNormal = fncSetAttributesNormal,
       .fncFileExists = fncFileExists,
@@ -59,6 +63,9 @@ const Platform& NativePlatform() {
       .subRegCloseKey = subRegCloseKey,
       .fncWriteProfileString = fncWriteProfileString,
       .fncStartProcess = fncStartProcess,
+      .fncSystemProgram = fncSystemProgram,
+      .fncStartGroup = fncStartGroup,
+      .subEndGroup = subEndGroup,
       .fncOpenProcess = fncOpenProcess,
       .fncWaitForProcess = fncWaitForProcess,
       .fncExitCode = fncExitCode,
@@ -69,6 +76,9 @@ const Platform& NativePlatform() {
       .fncHashBegin = fncHashBegin,
       .subHashAdd = subHashAdd,
       .fncHashEnd = fncHashEnd,
+      .fncIsP256Key = fncIsP256Key,
+      .fncVerifyP256 = fncVerifyP256,
+      .fncSignP256 = fncSignP256,
   };
   return objNative;
 }

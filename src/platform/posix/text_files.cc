@@ -67,6 +67,7 @@ void subCloseTextFile(TextFile objFile) {
 
 // This build's code page is UTF-8.
 std::string fncFromUtf8(const std::string& strText) { return strText; }
+std::string fncToUtf8(const std::string& strText) { return strText; }
 
 // The profile API's own rewrite: this build's calls, not the table's,
 // as WritePrivateProfileStringA is one call on Windows.

@@ -24,6 +24,17 @@ LocalTime fncLocalTime() {
                    objSystem.wHour, objSystem.wMinute, objSystem.wSecond};
 }
 
+int64_t fncUnixTime() {
+  FILETIME objNow;
+  GetSystemTimeAsFileTime(&objNow);
+  const uint64_t lngTicks =
+      (static_cast<uint64_t>(objNow.dwHighDateTime) << 32) | objNow.dwLowDateTime;
+  // 100 ns ticks since 1601-01-01 UTC; 1970 is 11644473600 s later.
+  return static_cast<int64_t>(lngTicks / 10000000) - 11644473600LL;
+}
+
+int64_t fncTickMs() { return static_cast<int64_t>(GetTickCount64()); }
+
 std::string fncNumbers(const char* pFormat, int intA, int intB, int intC) {
   char chrBuffer[64];
   std::snprintf(chrBuffer, sizeof chrBuffer, pFormat, intA, intB, intC);

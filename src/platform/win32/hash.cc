@@ -1,10 +1,8 @@
 // SHA-256 through BCrypt (CNG), the system's own provider, which uses the
-// processor's SHA instructions where it has them. Files are hashed above
-// the table (platform/whole_files.cc).
+// processor's SHA instructions where it has them; bcrypt.dll is loaded from
+// the system folder alone (libraries.cc). Files are hashed above the table
+// (platform/whole_files.cc).
 #include "platform/win32/internal.h"
-
-#include <bcrypt.h>
-
 
 namespace tarvex {
 namespace win32 {
@@ -15,12 +13,19 @@ const ULONG kDigestSize = 32;
 
 [[noreturn]] void subRaiseStatus() { subRaise(kErrInternal, fncErrorText(kErrInternal)); }
 
+const Crypto& fncLoaded() {
+  const Crypto& objCrypto = fncCrypto();
+  if (!objCrypto.blnLoaded) subRaiseStatus();
+  return objCrypto;
+}
+
 // Opened once per process: opening a provider costs far more than a hash.
 BCRYPT_ALG_HANDLE fncProvider() {
   static BCRYPT_ALG_HANDLE objProvider = [] {
     BCRYPT_ALG_HANDLE objOpened = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&objOpened, BCRYPT_SHA256_ALGORITHM,
-                                                    nullptr, 0)))
+    if (!fncCrypto().blnLoaded ||
+        !BCRYPT_SUCCESS(fncCrypto().pOpenAlgorithmProvider(&objOpened, BCRYPT_SHA256_ALGORITHM,
+                                                           nullptr, 0)))
       objOpened = nullptr;
     return objOpened;
   }();
@@ -33,7 +38,8 @@ BCRYPT_ALG_HANDLE fncProvider() {
 Hasher fncHashBegin() {
   BCRYPT_HASH_HANDLE objHash = nullptr;
   // The system keeps the hash object's memory itself (Windows 7 and later).
-  if (!BCRYPT_SUCCESS(BCryptCreateHash(fncProvider(), &objHash, nullptr, 0, nullptr, 0, 0)))
+  if (!BCRYPT_SUCCESS(
+          fncLoaded().pCreateHash(fncProvider(), &objHash, nullptr, 0, nullptr, 0, 0)))
     subRaiseStatus();
   return objHash;
 }
@@ -42,9 +48,9 @@ void subHashAdd(Hasher objHash, const char* pData, size_t lngLength) {
   // BCryptHashData takes at most 4 GiB at a time.
   while (lngLength > 0) {
     ULONG lngPart = lngLength > 0x40000000u ? 0x40000000u : static_cast<ULONG>(lngLength);
-    if (!BCRYPT_SUCCESS(BCryptHashData(static_cast<BCRYPT_HASH_HANDLE>(objHash),
-                                       reinterpret_cast<PUCHAR>(const_cast<char*>(pData)),
-                                       lngPart, 0)))
+    if (!BCRYPT_SUCCESS(fncLoaded().pHashData(static_cast<BCRYPT_HASH_HANDLE>(objHash),
+                                              reinterpret_cast<PUCHAR>(const_cast<char*>(pData)),
+                                              lngPart, 0)))
       subRaiseStatus();
     pData += lngPart;
     lngLength -= lngPart;
@@ -53,9 +59,10 @@ void subHashAdd(Hasher objHash, const char* pData, size_t lngLength) {
 
 std::string fncHashEnd(Hasher objHash) {
   unsigned char bytDigest[kDigestSize];
-  const bool blnDone = BCRYPT_SUCCESS(
-      BCryptFinishHash(static_cast<BCRYPT_HASH_HANDLE>(objHash), bytDigest, kDigestSize, 0));
-  BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(objHash));
+  const Crypto& objCrypto = fncLoaded();
+  const bool blnDone = BCRYPT_SUCCESS(objCrypto.pFinishHash(
+      static_cast<BCRYPT_HASH_HANDLE>(objHash), bytDigest, kDigestSize, 0));
+  objCrypto.pDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(objHash));
   if (!blnDone) subRaiseStatus();
   return fncHex(bytDigest, kDigestSize);
 }

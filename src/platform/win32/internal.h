@@ -11,6 +11,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <bcrypt.h>
+#include <wincrypt.h>
 
 #include <string>
 #include <vector>
@@ -50,17 +52,41 @@ const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 #define TARVEX_PRIMITIVE(RESULT, NAME, PARAMS) RESULT NAME PARAMS;
 #include "platform/primitives.def"
 
+// ---- libraries.cc
+// A library of the system's own, from the system folder alone; null when
+// it cannot be loaded.
+HMODULE fncSystemLibrary(const char* pName);
+// The entries of bcrypt.dll and crypt32.dll the programs use, loaded once;
+// blnLoaded false when any is missing.
+struct Crypto {
+  bool blnLoaded;
+  decltype(&BCryptOpenAlgorithmProvider) pOpenAlgorithmProvider;
+  decltype(&BCryptCreateHash) pCreateHash;
+  decltype(&BCryptHashData) pHashData;
+  decltype(&BCryptFinishHash) pFinishHash;
+  decltype(&BCryptDestroyHash) pDestroyHash;
+  decltype(&BCryptVerifySignature) pVerifySignature;
+  decltype(&BCryptDestroyKey) pDestroyKey;
+  decltype(&CryptDecodeObjectEx) pDecodeObject;
+  decltype(&CryptImportPublicKeyInfoEx2) pImportPublicKeyInfo;
+};
+const Crypto& fncCrypto();
+
 // ---- process.cc
 // The text after the program name in a command line (open to the tests,
 // which cannot choose their own process's command line).
 std::string fncCommandLineTail(const char* pText);
 
 // ---- run_lock.cc
-// The name of the run lock of an application folder: the same for every
-// spelling of the folder.
-std::string fncRunLockName(const std::string& strFolder);
-// The security of the run lock, in the system's descriptor language (SDDL).
+// The lock file of an application folder.
+std::string fncRunLockPath(const std::string& strFolder);
+// The security a new lock file is made with, in the system's descriptor
+// language (SDDL), and what CreateFileA is asked for when it is opened.
 std::string fncRunLockSecurity();
+struct RunLockOpening {
+  DWORD lngAccess, lngShare, lngDisposition, lngFlags;
+};
+RunLockOpening fncRunLockOpening();
 
 // ---- files.cc
 // The attributes a copy carries over, and those it sets.

@@ -343,41 +343,31 @@ TEST(Win32Process, StartsWaitsAndReportsRefusals) {
             kErrBadExeFormat);
 }
 
-TEST(Win32RunLock, OneNamePerFolderWhateverItsSpelling) {
-  Harness objHarness;
-  const std::string strLong = objHarness.strRoot + "\\Long Folder Name";
-  testing::MakeDir(strLong);
-  const std::string strName = win32::fncRunLockName(strLong);
-  EXPECT_EQ(strName.rfind("Global\\", 0), 0u) << strName;
-  EXPECT_EQ(strName.find('\\', 7), std::string::npos) << strName;
-  for (std::string strOther : {Win().fncShortPathName(strLong), strLong + "\\",
-                               strLong + "\\..\\LONG folder NAME"})
-    EXPECT_EQ(win32::fncRunLockName(strOther), strName) << strOther;
-  EXPECT_NE(win32::fncRunLockName(strLong + "2"), strName);
-  EXPECT_LT(win32::fncRunLockName("C:\\" + std::string(1000, 'a')).size(), size_t{MAX_PATH});
-}
-
-// Another thread of this process holds the lock of the test program's
-// folder, then ends without letting go, as a killed run would.
+// Another thread of this process holds the lock file of the test program's
+// folder as another run would, then ends.
 struct Holder {
   HANDLE objHeld = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE objEnd = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE objMutex = nullptr;
+  HANDLE objFile = INVALID_HANDLE_VALUE;
   static DWORD WINAPI Run(void* pHolder) {
     Holder* p = static_cast<Holder*>(pHolder);
-    p->objMutex = CreateMutexA(nullptr, TRUE, win32::fncRunLockName(Win().fncAppFolder()).c_str());
+    const win32::RunLockOpening objOpening = win32::fncRunLockOpening();
+    p->objFile = CreateFileA(win32::fncRunLockPath(Win().fncAppFolder()).c_str(),
+                             objOpening.lngAccess, objOpening.lngShare, nullptr,
+                             objOpening.lngDisposition, objOpening.lngFlags, nullptr);
     SetEvent(p->objHeld);
     WaitForSingleObject(p->objEnd, INFINITE);
+    CloseHandle(p->objFile);  // the run ends
     return 0;
   }
 };
 
-TEST(Win32RunLock, WaitsOutAHolderAndTakesAnAbandonedLock) {
+TEST(Win32RunLock, WaitsOutAHolderAndIsTakenWhenItLetsGo) {
   Holder objHolder;
   HANDLE objThread = CreateThread(nullptr, 0, Holder::Run, &objHolder, 0, nullptr);
   ASSERT_NE(objThread, nullptr);
   WaitForSingleObject(objHolder.objHeld, INFINITE);
-  ASSERT_NE(objHolder.objMutex, nullptr);
+  ASSERT_NE(objHolder.objFile, INVALID_HANDLE_VALUE);
   DWORD lngStart = GetTickCount();
   EXPECT_FALSE(Win().fncLockAppFolder(100));
   EXPECT_GE(GetTickCount() - lngStart, 50u);
@@ -385,8 +375,13 @@ TEST(Win32RunLock, WaitsOutAHolderAndTakesAnAbandonedLock) {
   WaitForSingleObject(objThread, INFINITE);
   EXPECT_TRUE(Win().fncLockAppFolder(5000));
   EXPECT_TRUE(Win().fncLockAppFolder(0));  // held already
-  for (HANDLE objHandle : {objThread, objHolder.objHeld, objHolder.objEnd, objHolder.objMutex})
-    CloseHandle(objHandle);
+  // Held without sharing: nobody else opens the file meanwhile.
+  HANDLE objOther = CreateFileA(win32::fncRunLockPath(Win().fncAppFolder()).c_str(),
+                                GENERIC_READ, win32::kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(objOther, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  for (HANDLE objHandle : {objThread, objHolder.objHeld, objHolder.objEnd}) CloseHandle(objHandle);
+  EXPECT_EQ(win32::fncRunLockPath("C:\\"), "C:\\.Tarvex.lock");
 }
 
 TEST(Win32Clock, HostTextsAreFilled) {

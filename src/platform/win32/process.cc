@@ -6,9 +6,6 @@
 #include "platform/win32/internal.h"
 
 namespace tarvex {
-
-// Windows keeps the command line and the locale for the program to ask.
-void subBeginProcess(int, char**) {}
 namespace win32 {
 
 
@@ -29,12 +26,6 @@ std::string fncCommandLineTail(const char* pText) {
   while (*pText == ' ') ++pText;
   return pText;
 }
-
-// The name of the run lock of an application folder. Every spelling of the
-// folder (case, short forms, "." and "..", a trailing backslash) gives the
-// same name. A mutex name may hold no backslash after its namespace and at
-// most MAX_PATH characters, so the folder's path is hashed. "Global\" lets
-// a run started by the agent's service and one started from a user's
 
 std::string fncCommandLineTail() { return fncCommandLineTail(GetCommandLineA()); }
 
@@ -83,7 +74,23 @@ namespace {
 std::map<uint32_t, HANDLE> g_started;
 }  // namespace
 
-uint32_t fncStartProcess(const std::string& strCommandLine) {
+// By its full path: CreateProcess looks in the program's own folder first,
+// where a planted Regsvr32.exe would be run instead of the system's.
+std::string fncSystemProgram(const std::string& strName) {
+  char chrFolder[MAX_PATH];
+  const UINT lngLength = GetSystemDirectoryA(chrFolder, MAX_PATH);
+  if (lngLength == 0 || lngLength >= MAX_PATH) return strName;
+  return std::string(chrFolder, lngLength) + "\\" + strName + ".exe";
+}
+
+namespace {
+
+// The job of each program started in a group; held until the run ends.
+std::map<uint32_t, HANDLE> g_jobs;
+
+// Hidden, without a console; suspended where it must be put in its job
+// before it runs.
+PROCESS_INFORMATION fncCreate(const std::string& strCommandLine, DWORD lngFlags) {
   // CreateProcessA may write into the command line it is given.
   std::vector<char> objCommand(strCommandLine.begin(), strCommandLine.end());
   objCommand.push_back('\0');
@@ -92,12 +99,57 @@ uint32_t fncStartProcess(const std::string& strCommandLine) {
   objStartup.dwFlags = STARTF_USESHOWWINDOW;
   objStartup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION objProcess = {};
-  if (!CreateProcessA(nullptr, objCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &objStartup, &objProcess))
+  if (!CreateProcessA(nullptr, objCommand.data(), nullptr, nullptr, FALSE, lngFlags, nullptr,
+                      nullptr, &objStartup, &objProcess))
     subRaiseCode(GetLastError());
-  CloseHandle(objProcess.hThread);
   g_started[objProcess.dwProcessId] = objProcess.hProcess;
+  return objProcess;
+}
+
+}  // namespace
+
+uint32_t fncStartProcess(const std::string& strCommandLine) {
+  PROCESS_INFORMATION objProcess = fncCreate(strCommandLine, 0);
+  CloseHandle(objProcess.hThread);
   return objProcess.dwProcessId;
+}
+
+// Whatever the program starts is in its job too. A run that is itself in a
+// job that allows no other (Windows 7) starts the program without one: it
+// alone can then be ended.
+uint32_t fncStartGroup(const std::string& strCommandLine) {
+  PROCESS_INFORMATION objProcess = fncCreate(strCommandLine, CREATE_SUSPENDED);
+  HANDLE objJob = CreateJobObjectA(nullptr, nullptr);
+  if (objJob != nullptr && AssignProcessToJobObject(objJob, objProcess.hProcess)) {
+    g_jobs[objProcess.dwProcessId] = objJob;
+  } else if (objJob != nullptr) {
+    CloseHandle(objJob);
+  }
+  ResumeThread(objProcess.hThread);
+  CloseHandle(objProcess.hThread);
+  return objProcess.dwProcessId;
+}
+
+void subEndGroup(uint32_t lngProcessID) {
+  auto itJob = g_jobs.find(lngProcessID);
+  if (itJob != g_jobs.end()) {
+    TerminateJobObject(itJob->second, 1);
+    // Until the job holds no process, within reason.
+    for (int intTry = 0; intTry < 400; ++intTry) {
+      JOBOBJECT_BASIC_ACCOUNTING_INFORMATION objCount = {};
+      if (!QueryInformationJobObject(itJob->second, JobObjectBasicAccountingInformation,
+                                     &objCount, sizeof objCount, nullptr) ||
+          objCount.ActiveProcesses == 0)
+        break;
+      Sleep(5);
+    }
+    return;
+  }
+  HANDLE objProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, lngProcessID);
+  if (objProcess == nullptr) return;
+  TerminateProcess(objProcess, 1);
+  WaitForSingleObject(objProcess, 2000);
+  CloseHandle(objProcess);
 }
 
 ProcHandle fncOpenProcess(uint32_t lngAccess, uint32_t lngProcessID) {
@@ -129,6 +181,9 @@ void subCloseProcess(ProcHandle objProcess) {
 void subReapProcesses() {
   for (auto& objEntry : g_started) CloseHandle(objEntry.second);
   g_started.clear();
+  // A job closed lets its processes run on: only a time limit ends them.
+  for (auto& objEntry : g_jobs) CloseHandle(objEntry.second);
+  g_jobs.clear();
 }
 
 

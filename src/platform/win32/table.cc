@@ -13,14 +13,18 @@ const Platform& NativePlatform() {
       .strHiddenPrefix = "",
       .lngModeBits = win32::kKeptAttributes,
       .lngKeptMode = win32::kKeptAttributes,
+      .intRestartExit = 3010,
       .fncCommandLineTail = static_cast<std::string (*)()>(win32::fncCommandLineTail),
       .fncAppFolder = win32::fncAppFolder,
       .fncLocalTime = win32::fncLocalTime,
+      .fncUnixTime = win32::fncUnixTime,
+      .fncTickMs = win32::fncTickMs,
       .fncShortDate = win32::fncShortDate,
       .fncLongTime = win32::fncLongTime,
       .fncTimeSeparator = win32::fncTimeSeparator,
       .subSleep = win32::subSleep,
       .fncFromUtf8 = win32::fncFromUtf8,
+      .fncToUtf8 = win32::fncToUtf8,
       .fncShortPathName = win32::fncShortPathName,
       .fncSetAttributesNormal = win32::fncSetAttributesNormal,
       .fncFileExists = win32::fncFileExists,
@@ -52,6 +56,9 @@ const Platform& NativePlatform() {
       .subRegCloseKey = win32::subRegCloseKey,
       .fncWriteProfileString = win32::fncWriteProfileString,
       .fncStartProcess = win32::fncStartProcess,
+      .fncSystemProgram = win32::fncSystemProgram,
+      .fncStartGroup = win32::fncStartGroup,
+      .subEndGroup = win32::subEndGroup,
       .fncOpenProcess = win32::fncOpenProcess,
       .fncWaitForProcess = win32::fncWaitForProcess,
       .fncExitCode = win32::fncExitCode,
@@ -62,6 +69,9 @@ const Platform& NativePlatform() {
       .fncHashBegin = win32::fncHashBegin,
       .subHashAdd = win32::subHashAdd,
       .fncHashEnd = win32::fncHashEnd,
+      .fncIsP256Key = win32::fncIsP256Key,
+      .fncVerifyP256 = win32::fncVerifyP256,
+      .fncSignP256 = nullptr,  // packages are signed on POSIX
   };
   return objNative;
 }

@@ -46,23 +46,31 @@ void subCloseTextFile(TextFile objFile) {
     CloseHandle(fncHandle(objFile));
 }
 
-// As GetPrivateProfileStringA hands out a marked file's text: through
-// UTF-16, in the ANSI code page, what it cannot hold as the system
-// replaces it.
-std::string fncFromUtf8(const std::string& strText) {
+namespace {
+
+// Text from one code page to another, through UTF-16; what the second
+// cannot hold as the system replaces it.
+std::string fncConvert(const std::string& strText, UINT lngFrom, UINT lngTo) {
   if (strText.empty()) return strText;
   const int intLength = static_cast<int>(strText.size());
-  const int intWide = MultiByteToWideChar(CP_UTF8, 0, strText.data(), intLength, nullptr, 0);
+  const int intWide = MultiByteToWideChar(lngFrom, 0, strText.data(), intLength, nullptr, 0);
   if (intWide <= 0) return strText;
   std::wstring strWide(static_cast<size_t>(intWide), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, strText.data(), intLength, &strWide[0], intWide);
-  const int intAnsi =
-      WideCharToMultiByte(CP_ACP, 0, strWide.data(), intWide, nullptr, 0, nullptr, nullptr);
-  if (intAnsi <= 0) return strText;
-  std::string strAnsi(static_cast<size_t>(intAnsi), '\0');
-  WideCharToMultiByte(CP_ACP, 0, strWide.data(), intWide, &strAnsi[0], intAnsi, nullptr, nullptr);
-  return strAnsi;
+  MultiByteToWideChar(lngFrom, 0, strText.data(), intLength, &strWide[0], intWide);
+  const int intOut =
+      WideCharToMultiByte(lngTo, 0, strWide.data(), intWide, nullptr, 0, nullptr, nullptr);
+  if (intOut <= 0) return strText;
+  std::string strOut(static_cast<size_t>(intOut), '\0');
+  WideCharToMultiByte(lngTo, 0, strWide.data(), intWide, &strOut[0], intOut, nullptr, nullptr);
+  return strOut;
 }
+
+}  // namespace
+
+// As GetPrivateProfileStringA hands out a marked file's text.
+std::string fncFromUtf8(const std::string& strText) { return fncConvert(strText, CP_UTF8, CP_ACP); }
+
+std::string fncToUtf8(const std::string& strText) { return fncConvert(strText, CP_ACP, CP_UTF8); }
 
 }  // namespace win32
 }  // namespace tarvex
