@@ -32,6 +32,10 @@ Error fncErrnoError(int intErrno);
 
 // ---- files.cc
 bool fncWriteAll(int intFile, const char* pData, size_t lngLength);
+// The two ways fncCompareRange compares, by mapping and by reading; it
+// takes the one it has timed the faster.
+int fncCompareMapped(FileHandle objA, FileHandle objB, uint64_t lngOffset, size_t lngLength);
+int fncCompareRead(FileHandle objA, FileHandle objB, uint64_t lngOffset, size_t lngLength);
 
 // ---- text_files.cc
 // Replaces a file's whole content in one step: a temporary file beside it,

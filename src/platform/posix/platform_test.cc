@@ -113,6 +113,45 @@ TEST_F(PosixCopy, AMappedComparisonSurvivesAFileCutShort) {
   NativePlatform().fncClose(objB);
 }
 
+// Mapping and reading, and the choice between them, agree on every range:
+// equal, different at its start, in a later block or at its last byte, and
+// running past the end of a file cut short (-1, so that the copy engine's
+// own reads decide). The ranges end off any block or page boundary.
+TEST_F(PosixCopy, EachWayOfComparingRangesGivesTheSameVerdicts) {
+  const size_t lngSize = (3 << 20) + 5000;
+  const std::string strA = strFolder + "a.bin", strB = strFolder + "b.bin";
+  std::string strBytes(lngSize, '\0');
+  for (size_t i = 0; i < lngSize; ++i) strBytes[i] = static_cast<char>(i * 7919 % 251);
+  WriteFile(strA, strBytes);
+  using Compare = int (*)(FileHandle, FileHandle, uint64_t, size_t);
+  const std::pair<const char*, Compare> kWays[] = {{"mapped", posix::fncCompareMapped},
+                                                   {"read", posix::fncCompareRead},
+                                                   {"chosen", posix::fncCompareRange}};
+  const struct {
+    size_t lngChanged;  // the byte of b that differs, or npos
+    size_t lngCut;      // b's length, when it is cut short
+    int intWanted;
+  } kCases[] = {{std::string::npos, lngSize, 1}, {0, lngSize, 0}, {(1 << 16) + 3, lngSize, 0},
+                {(2 << 20) + 1, lngSize, 0}, {lngSize - 1, lngSize, 0},
+                {std::string::npos, (1 << 20) + 4096, -1}};
+  for (const auto& objCase : kCases) {
+    std::string strOther = strBytes.substr(0, objCase.lngCut);
+    if (objCase.lngChanged != std::string::npos) strOther[objCase.lngChanged] ^= 1;
+    WriteFile(strB, strOther);
+    FileInfo objInfo;
+    FileHandle objA = NativePlatform().fncOpenRead(strA, &objInfo);
+    FileHandle objB = NativePlatform().fncOpenRead(strB, &objInfo);
+    for (const auto& objWay : kWays)
+      // The chosen way changes from one range to another.
+      for (int intTimes = objWay.second == posix::fncCompareRange ? 20 : 1; intTimes > 0; --intTimes)
+        ASSERT_EQ(objCase.intWanted, objWay.second(objA, objB, 0, lngSize))
+            << objWay.first << ", byte " << objCase.lngChanged << ", b cut to " << objCase.lngCut;
+    EXPECT_EQ(-1, posix::fncCompareRange(objA, objB, 100, 4096)) << "not at a page's start";
+    NativePlatform().fncClose(objA);
+    NativePlatform().fncClose(objB);
+  }
+}
+
 TEST_F(PosixCopy, LeftoversOfEndedRunsGoThoseOfLiveRunsStay) {
   // No process has an ID beyond the kernel's limit (2^22); the parent lives.
   const std::string strEnded = strFolder + ".tool.so.99999999-1.tarvex.tmp";
