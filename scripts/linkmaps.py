@@ -23,6 +23,12 @@ def linked_files(map_path):
             used.add(path)
     # The build's own objects: relative paths, or in the map's folder.
     build = os.path.realpath(os.path.dirname(map_path)) + "/"
+    # Header-only libraries compiled into the programs, which no map shows:
+    # the build names them (CMakeLists.txt, compiled-headers.txt).
+    listed = os.path.join(os.path.dirname(map_path), "compiled-headers.txt")
+    if os.path.exists(listed):
+        with open(listed) as f:
+            used.update(line.strip() for line in f if line.strip())
     return sorted(p for p in used if not os.path.realpath(p).startswith(build))
 
 
