@@ -94,16 +94,6 @@ bool fncIsFlagValue(const std::string& strValue) {
   return strUpper.empty() || strUpper == "Y" || strUpper == "N";
 }
 
-// The file a FileName names in the package folder: as given, without the
-// leading ".\" a run's path takes as this folder.
-std::string fncPackageName(const std::string& strFileName) {
-  size_t lngFrom = 0;
-  while (strFileName.size() > lngFrom + 2 && strFileName[lngFrom] == '.' &&
-         (strFileName[lngFrom + 1] == '\\' || strFileName[lngFrom + 1] == '/'))
-    lngFrom += 2;
-  return strFileName.substr(lngFrom);
-}
-
 // The folder a run copies into, and the target it unregisters, registers
 // or runs, as subDuplix forms them.
 std::string fncFolderOf(const Context& objCheck, const EntryValues& objEntry) {
@@ -174,7 +164,9 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
                    const EntryValues& objEntry) {
   auto fncLine = [&](const char* strKey) { return fncKeyLine(pScan, strKey, lngHeader); };
   const std::string& strFileName = objEntry.strFileName;
-  const std::string strName = fncPackageName(strFileName);
+  // The file it names in the package folder: without the leading ".\" that
+  // a run's path takes as this folder, as the seal names it.
+  const std::string strName = fncSealName(strFileName);
   const bool blnCopy = fncFlag(objEntry.strDuplix);
   const bool blnExecute = fncFlag(objEntry.strExecuteFile);
   const std::string strKind = fncFileKind(strFileName);
@@ -299,7 +291,7 @@ void subCheckManifest(Context& objCheck, const Manifest& objManifest,
     if (g_run.blnFailed)
       subFind(objCheck, kRuleUnreadableValue, lngHeader,
               "a value of [" + strSection + "] cannot be read: a run fails this entry");
-    objNamedFiles.insert(fncUpperCase(fncPackageName(objEntry.strFileName)));
+    objNamedFiles.insert(fncUpperCase(fncSealName(objEntry.strFileName)));
     auto itFirst = objFirst.emplace(fncUpperCase(strSection), pScan);
     if (!itFirst.second) {
       const ScanSection* pFirst = itFirst.first->second;
