@@ -44,6 +44,9 @@ std::vector<ScanSection> fncScanManifest(const std::string& strBytes);
 // quadratic.
 std::vector<const ScanSection*> fncMatchSections(const std::vector<std::string>& objNames,
                                                  const std::vector<ScanSection>& objScan);
+// The line of a key in a section, any case: the first (the one that
+// counts), or lngHeader, the section's, when the key is absent.
+long fncKeyLine(const ScanSection* pScan, const char* strKey, long lngHeader);
 
 // ---- rules.cc: the plan and the findings for one package folder.
 

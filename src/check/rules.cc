@@ -75,20 +75,6 @@ void subCaseOnly(Context& objCheck, long lngLine, const std::string& strWhat,
             strWhat + " is stored as " + fncQ(strOther) + ": a run on POSIX would not find it");
 }
 
-const ScanKey* fncScanKey(const ScanSection* pScan, const char* strKey) {
-  if (pScan == nullptr) return nullptr;
-  const std::string strUpper = fncUpperCase(strKey);
-  for (const ScanKey& objKey : pScan->objKeys)
-    if (fncUpperCase(objKey.strName) == strUpper) return &objKey;
-  return nullptr;
-}
-
-// The line of the key that counts, or the header's when the key is absent.
-long fncKeyLine(const ScanSection* pScan, const char* strKey, long lngHeader) {
-  const ScanKey* pKey = fncScanKey(pScan, strKey);
-  return pKey != nullptr ? pKey->lngLine : lngHeader;
-}
-
 bool fncIsFlagValue(const std::string& strValue) {
   std::string strUpper = fncUpperCase(strValue);
   return strUpper.empty() || strUpper == "Y" || strUpper == "N";
