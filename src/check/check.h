@@ -95,6 +95,22 @@ std::string fncQuote(const std::string& strText);
 bool fncIsAbsolute(const std::string& strPath);
 bool fncClimbsOut(const std::string& strPath);
 
+// ---- outcome_check.cc: how a run judges an entry's program.
+
+struct EntryValues;
+struct EntryRules;
+
+// An entry a run executes as a program (an .EXE with ExecuteFile=Y): the
+// only kind whose SuccessCodes, RebootCodes and Timeout a run reads.
+bool fncRunsProgram(const EntryValues& objEntry);
+EntryRules fncEntryRules(const EntryValues& objEntry);
+// What follows "run TARGET [with PARAMETERS]" in the plan: the time limit
+// and the judgment, if any.
+std::string fncJudgePlan(const EntryRules& objRules);
+// The findings on the three keys, each at its line (lngHeader's without).
+void subCheckOutcome(const EntryValues& objEntry, const ScanSection* pScan, long lngHeader,
+                     std::vector<Finding>& objFindings);
+
 // ---- sources.cc: a copy source as a run opens it.
 
 // The regular files directly in a package folder, by identity (volume,

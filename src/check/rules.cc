@@ -97,6 +97,11 @@ std::string fncPlanLine(const Context& objCheck, const std::string& strSection,
   const std::string strFolder = fncFolderOf(objCheck, objEntry);
   const std::string strTarget = fncTargetOf(objCheck, objEntry);
   const std::string strKind = fncFileKind(strFileName);
+  const EntryRules objRules = fncEntryRules(objEntry);
+  // A program whose judgment cannot be read is refused before its copy.
+  if (fncRunsProgram(objEntry) && objRules.intFault != kRulesGood)
+    return "[" + strSection + "] fail before copying anything: its " + objRules.strFaultKey +
+           " cannot be used";
   std::string strSteps;
   if (fncFlag(objEntry.strDuplix)) {
     strSteps = "copy " + (strFileName.empty() ? "(no FileName)" : strFileName) + " to " +
@@ -109,7 +114,8 @@ std::string fncPlanLine(const Context& objCheck, const std::string& strSection,
       strSteps += "register " + strTarget;
     else if (strKind == ".EXE")
       strSteps += "run " + strTarget +
-                  (objEntry.strParameters.empty() ? "" : " with " + objEntry.strParameters);
+                  (objEntry.strParameters.empty() ? "" : " with " + objEntry.strParameters) +
+                  fncJudgePlan(objRules);
     else
       strSteps += "fail to execute " + strTarget;
   }
@@ -242,6 +248,7 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
       subFind(objCheck, kRuleUnusedParameters, fncLine("Parameters"),
               "Parameters on a library are never used: a registration takes none");
   }
+  subCheckOutcome(objEntry, pScan, lngHeader, objCheck.objReport.objFindings);
 }
 
 void subCheckManifest(Context& objCheck, const Manifest& objManifest,
