@@ -79,10 +79,12 @@ struct CheckReport {
 struct Package;
 
 // Checks a package folder, and its seal unless blnSealing (a seal about to
-// be replaced). strInstall is what targets are shown under and ends in the
-// separator. Raises Error when the folder cannot be listed.
+// be replaced); with pKey (a P-256 public key, DER) the seal's signature as
+// a run that pins that key would. strInstall is what targets are shown
+// under and ends in the separator. Raises Error when the folder cannot be
+// listed.
 CheckReport fncCheckPackage(const std::string& strFolder, const std::string& strInstall,
-                            bool blnSealing);
+                            bool blnSealing, const std::string* pKey = nullptr);
 
 // ---- keys.cc: the keys of one entry's section.
 
@@ -136,6 +138,11 @@ bool fncIsLink(const std::string& strPath);
 // Checks the seal of a package, if it has one, as a run would, and adds its
 // findings to the report.
 void subCheckSeal(const Package& objPackage, CheckReport& objReport);
+// The seal's signature (fncReadPackage read it) checked with that key now,
+// as a run that pins it would: the run's verdict as a finding at the seal's
+// line it is about. Without pKey, a note that a signature is left unchecked.
+void subCheckSignature(const Package& objPackage, const std::string* pKey,
+                       CheckReport& objReport);
 // Orders the findings by file and line, as a reader goes through the files,
 // and counts them.
 void subOrderAndCount(CheckReport& objReport);

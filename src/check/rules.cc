@@ -323,7 +323,7 @@ std::string fncJoinPath(const std::string& strFolder, const std::string& strName
 }
 
 CheckReport fncCheckPackage(const std::string& strFolder, const std::string& strInstall,
-                            bool blnSealing) {
+                            bool blnSealing, const std::string* pKey) {
   Context objCheck;
   objCheck.strInstall = strInstall;
   objCheck.strFolder = strFolder;
@@ -335,7 +335,7 @@ CheckReport fncCheckPackage(const std::string& strFolder, const std::string& str
 
   // The package as a run reads it: each file once, never through a link.
   std::string strBytes;
-  const Package objPackage = fncReadPackage(strFolder, &strBytes);
+  const Package objPackage = fncReadPackage(strFolder, &strBytes, pKey != nullptr);
   const Error& objError = objPackage.objManifestError;
   if (objError.lngNumber == kErrFileNotFound) {
     subFind(objCheck, kRuleMissingManifest, 0,
@@ -353,7 +353,10 @@ CheckReport fncCheckPackage(const std::string& strFolder, const std::string& str
   CheckReport& objReport = objCheck.objReport;
   objReport.objSealedFiles = fncSealedFiles(objPackage);
   // Sealing replaces the seal there is, whatever it holds.
-  if (!blnSealing) subCheckSeal(objPackage, objReport);
+  if (!blnSealing) {
+    subCheckSeal(objPackage, objReport);
+    subCheckSignature(objPackage, pKey, objReport);
+  }
   subOrderAndCount(objReport);
   return objReport;
 }
