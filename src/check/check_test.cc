@@ -420,8 +420,9 @@ TEST(Checker, RulesOnePackagePerRow) {
     }
     EXPECT_EQ(objRow.intExit == 2 ? std::vector<std::string>() : objWanted, Lines(strOut));
     EXPECT_EQ(objRow.intExit == 2, !strErr.empty()) << strErr;
-    if (objRow.intExit == 2 && !objWanted.empty())
+    if (objRow.intExit == 2 && !objWanted.empty()) {
       EXPECT_EQ(objWanted[0], Lines(strErr)[0]);
+    }
     if (objRow.intExit != 2) {
       // The same findings as SARIF results, under the rules they were made with.
       objArgs.insert(objArgs.begin(), {"--format", "sarif"});
