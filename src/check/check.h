@@ -44,6 +44,9 @@ std::vector<ScanSection> fncScanManifest(const std::string& strBytes);
 // quadratic.
 std::vector<const ScanSection*> fncMatchSections(const std::vector<std::string>& objNames,
                                                  const std::vector<ScanSection>& objScan);
+// The line of a key in a section, any case: the first (the one that
+// counts), or lngHeader, the section's, when the key is absent.
+long fncKeyLine(const ScanSection* pScan, const char* strKey, long lngHeader);
 
 // ---- rules.cc: the plan and the findings for one package folder.
 
@@ -76,10 +79,12 @@ struct CheckReport {
 struct Package;
 
 // Checks a package folder, and its seal unless blnSealing (a seal about to
-// be replaced). strInstall is what targets are shown under and ends in the
-// separator. Raises Error when the folder cannot be listed.
+// be replaced); with pKey (a P-256 public key, DER) the seal's signature as
+// a run that pins that key would. strInstall is what targets are shown
+// under and ends in the separator. Raises Error when the folder cannot be
+// listed.
 CheckReport fncCheckPackage(const std::string& strFolder, const std::string& strInstall,
-                            bool blnSealing);
+                            bool blnSealing, const std::string* pKey = nullptr);
 
 // ---- keys.cc: the keys of one entry's section.
 
@@ -91,6 +96,22 @@ std::string fncQuote(const std::string& strText);
 // it starts.
 bool fncIsAbsolute(const std::string& strPath);
 bool fncClimbsOut(const std::string& strPath);
+
+// ---- outcome_check.cc: how a run judges an entry's program.
+
+struct EntryValues;
+struct EntryRules;
+
+// An entry a run executes as a program (an .EXE with ExecuteFile=Y): the
+// only kind whose SuccessCodes, RebootCodes and Timeout a run reads.
+bool fncRunsProgram(const EntryValues& objEntry);
+EntryRules fncEntryRules(const EntryValues& objEntry);
+// What follows "run TARGET [with PARAMETERS]" in the plan: the time limit
+// and the judgment, if any.
+std::string fncJudgePlan(const EntryRules& objRules);
+// The findings on the three keys, each at its line (lngHeader's without).
+void subCheckOutcome(const EntryValues& objEntry, const ScanSection* pScan, long lngHeader,
+                     std::vector<Finding>& objFindings);
 
 // ---- sources.cc: a copy source as a run opens it.
 
@@ -117,6 +138,11 @@ bool fncIsLink(const std::string& strPath);
 // Checks the seal of a package, if it has one, as a run would, and adds its
 // findings to the report.
 void subCheckSeal(const Package& objPackage, CheckReport& objReport);
+// The seal's signature (fncReadPackage read it) checked with that key now,
+// as a run that pins it would: the run's verdict as a finding at the seal's
+// line it is about. Without pKey, a note that a signature is left unchecked.
+void subCheckSignature(const Package& objPackage, const std::string* pKey,
+                       CheckReport& objReport);
 // Orders the findings by file and line, as a reader goes through the files,
 // and counts them.
 void subOrderAndCount(CheckReport& objReport);

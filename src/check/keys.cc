@@ -17,7 +17,9 @@ std::string fncQuote(const std::string& strText) {
 
 namespace {
 
-const char* const kKnownKeys[] = {"FileName", "FilePath", "Duplix", "ExecuteFile", "Parameters"};
+// The keys a run reads, in the order it reads them.
+const char* const kKnownKeys[] = {"FileName",   "FilePath",     "Duplix",      "ExecuteFile",
+                                  "Parameters", "SuccessCodes", "RebootCodes", "Timeout"};
 
 // Key names and the like only ever reach an edit distance in their first
 // characters: a 10 MB line costs no more than a short one.
@@ -70,12 +72,14 @@ void subCheckKeys(const ScanSection& objScan, std::vector<Finding>& objFindings)
     for (const char* strKey : kKnownKeys) blnKnown = blnKnown || strUpper == fncUpperCase(strKey);
     if (!blnKnown) {
       const char* strClosest = fncClosestKey(objKey.strName);
+      std::string strKeys;
+      for (const char* strKey : kKnownKeys)
+        strKeys += std::string(strKeys.empty() ? "" : ", ") + strKey;
       subWarn(kRuleUnknownKey, objKey.lngLine,
               "unknown key " + fncQuote(objKey.strName) +
                   (strClosest != nullptr
                        ? " (did you mean " + fncQuote(strClosest) + "?): a run never reads it"
-                       : ": a run never reads it (the keys are FileName, FilePath, Duplix, "
-                         "ExecuteFile, Parameters)"));
+                       : ": a run never reads it (the keys are " + strKeys + ")"));
       continue;
     }
     auto itSeen = objSeen.emplace(strUpper, objKey.lngLine);

@@ -75,33 +75,9 @@ void subCaseOnly(Context& objCheck, long lngLine, const std::string& strWhat,
             strWhat + " is stored as " + fncQ(strOther) + ": a run on POSIX would not find it");
 }
 
-const ScanKey* fncScanKey(const ScanSection* pScan, const char* strKey) {
-  if (pScan == nullptr) return nullptr;
-  const std::string strUpper = fncUpperCase(strKey);
-  for (const ScanKey& objKey : pScan->objKeys)
-    if (fncUpperCase(objKey.strName) == strUpper) return &objKey;
-  return nullptr;
-}
-
-// The line of the key that counts, or the header's when the key is absent.
-long fncKeyLine(const ScanSection* pScan, const char* strKey, long lngHeader) {
-  const ScanKey* pKey = fncScanKey(pScan, strKey);
-  return pKey != nullptr ? pKey->lngLine : lngHeader;
-}
-
 bool fncIsFlagValue(const std::string& strValue) {
   std::string strUpper = fncUpperCase(strValue);
   return strUpper.empty() || strUpper == "Y" || strUpper == "N";
-}
-
-// The file a FileName names in the package folder: as given, without the
-// leading ".\" a run's path takes as this folder.
-std::string fncPackageName(const std::string& strFileName) {
-  size_t lngFrom = 0;
-  while (strFileName.size() > lngFrom + 2 && strFileName[lngFrom] == '.' &&
-         (strFileName[lngFrom + 1] == '\\' || strFileName[lngFrom + 1] == '/'))
-    lngFrom += 2;
-  return strFileName.substr(lngFrom);
 }
 
 // The folder a run copies into, and the target it unregisters, registers
@@ -121,6 +97,11 @@ std::string fncPlanLine(const Context& objCheck, const std::string& strSection,
   const std::string strFolder = fncFolderOf(objCheck, objEntry);
   const std::string strTarget = fncTargetOf(objCheck, objEntry);
   const std::string strKind = fncFileKind(strFileName);
+  const EntryRules objRules = fncEntryRules(objEntry);
+  // A program whose judgment cannot be read is refused before its copy.
+  if (fncRunsProgram(objEntry) && objRules.intFault != kRulesGood)
+    return "[" + strSection + "] fail before copying anything: its " + objRules.strFaultKey +
+           " cannot be used";
   std::string strSteps;
   if (fncFlag(objEntry.strDuplix)) {
     strSteps = "copy " + (strFileName.empty() ? "(no FileName)" : strFileName) + " to " +
@@ -133,7 +114,8 @@ std::string fncPlanLine(const Context& objCheck, const std::string& strSection,
       strSteps += "register " + strTarget;
     else if (strKind == ".EXE")
       strSteps += "run " + strTarget +
-                  (objEntry.strParameters.empty() ? "" : " with " + objEntry.strParameters);
+                  (objEntry.strParameters.empty() ? "" : " with " + objEntry.strParameters) +
+                  fncJudgePlan(objRules);
     else
       strSteps += "fail to execute " + strTarget;
   }
@@ -174,7 +156,9 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
                    const EntryValues& objEntry) {
   auto fncLine = [&](const char* strKey) { return fncKeyLine(pScan, strKey, lngHeader); };
   const std::string& strFileName = objEntry.strFileName;
-  const std::string strName = fncPackageName(strFileName);
+  // The file it names in the package folder: without the leading ".\" that
+  // a run's path takes as this folder, as the seal names it.
+  const std::string strName = fncSealName(strFileName);
   const bool blnCopy = fncFlag(objEntry.strDuplix);
   const bool blnExecute = fncFlag(objEntry.strExecuteFile);
   const std::string strKind = fncFileKind(strFileName);
@@ -264,6 +248,7 @@ void subCheckEntry(Context& objCheck, const ScanSection* pScan, long lngHeader,
       subFind(objCheck, kRuleUnusedParameters, fncLine("Parameters"),
               "Parameters on a library are never used: a registration takes none");
   }
+  subCheckOutcome(objEntry, pScan, lngHeader, objCheck.objReport.objFindings);
 }
 
 void subCheckManifest(Context& objCheck, const Manifest& objManifest,
@@ -299,7 +284,7 @@ void subCheckManifest(Context& objCheck, const Manifest& objManifest,
     if (g_run.blnFailed)
       subFind(objCheck, kRuleUnreadableValue, lngHeader,
               "a value of [" + strSection + "] cannot be read: a run fails this entry");
-    objNamedFiles.insert(fncUpperCase(fncPackageName(objEntry.strFileName)));
+    objNamedFiles.insert(fncUpperCase(fncSealName(objEntry.strFileName)));
     auto itFirst = objFirst.emplace(fncUpperCase(strSection), pScan);
     if (!itFirst.second) {
       const ScanSection* pFirst = itFirst.first->second;
@@ -338,7 +323,7 @@ std::string fncJoinPath(const std::string& strFolder, const std::string& strName
 }
 
 CheckReport fncCheckPackage(const std::string& strFolder, const std::string& strInstall,
-                            bool blnSealing) {
+                            bool blnSealing, const std::string* pKey) {
   Context objCheck;
   objCheck.strInstall = strInstall;
   objCheck.strFolder = strFolder;
@@ -350,7 +335,7 @@ CheckReport fncCheckPackage(const std::string& strFolder, const std::string& str
 
   // The package as a run reads it: each file once, never through a link.
   std::string strBytes;
-  const Package objPackage = fncReadPackage(strFolder, &strBytes);
+  const Package objPackage = fncReadPackage(strFolder, &strBytes, pKey != nullptr);
   const Error& objError = objPackage.objManifestError;
   if (objError.lngNumber == kErrFileNotFound) {
     subFind(objCheck, kRuleMissingManifest, 0,
@@ -368,7 +353,10 @@ CheckReport fncCheckPackage(const std::string& strFolder, const std::string& str
   CheckReport& objReport = objCheck.objReport;
   objReport.objSealedFiles = fncSealedFiles(objPackage);
   // Sealing replaces the seal there is, whatever it holds.
-  if (!blnSealing) subCheckSeal(objPackage, objReport);
+  if (!blnSealing) {
+    subCheckSeal(objPackage, objReport);
+    subCheckSignature(objPackage, pKey, objReport);
+  }
   subOrderAndCount(objReport);
   return objReport;
 }

@@ -101,4 +101,12 @@ std::vector<const ScanSection*> fncMatchSections(const std::vector<std::string>&
   return objMatched;
 }
 
+long fncKeyLine(const ScanSection* pScan, const char* strKey, long lngHeader) {
+  if (pScan == nullptr) return lngHeader;
+  const std::string strUpper = fncUpperCase(strKey);
+  for (const ScanKey& objKey : pScan->objKeys)
+    if (fncUpperCase(objKey.strName) == strUpper) return objKey.lngLine;
+  return lngHeader;
+}
+
 }  // namespace tarvex

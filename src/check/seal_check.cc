@@ -6,6 +6,7 @@
 #include "control/run_state.h"
 #include "deploy/deploy.h"
 #include "deploy/seal.h"
+#include "deploy/signature.h"
 
 namespace tarvex {
 
@@ -90,6 +91,49 @@ void subCheckSeal(const Package& objPackage, CheckReport& objReport) {
         break;
     }
   }
+}
+
+void subCheckSignature(const Package& objPackage, const std::string* pKey,
+                       CheckReport& objReport) {
+  if (pKey == nullptr) {
+    // A run reads the signature only where the agent pins keys.
+    if (Os().fncFileExists(fncSealPath(objPackage.strFolder, kSignatureName)))
+      objReport.objFindings.push_back(
+          Finding{kRuleSignatureUnchecked, 0,
+                  std::string(kSignatureName) +
+                      " is not checked without --key PUB.pem: a run verifies it only where the "
+                      "agent's PackageKeys pins keys, and ignores it elsewhere",
+                  kSealName});
+    return;
+  }
+  PackageKeys objKeys;
+  objKeys.blnReadable = true;
+  objKeys.objKeys.push_back(*pKey);
+  // Without the machine's record of what it deployed, the version is held
+  // against nothing.
+  const SignatureVerdict objVerdict = fncCheckSignature(objPackage, objKeys, Os().fncUnixTime());
+  CheckRule intRule = kRuleSignatureInvalid;
+  switch (objVerdict.intFault) {
+    case kSignatureGood:
+      objReport.objFindings.push_back(Finding{
+          kRuleSignatureVerified, 0,
+          "signed package '" + objVerdict.strPackage + "' version " +
+              std::to_string(objVerdict.lngVersion) +
+              " verifies with this key (a run also refuses a version older than the machine "
+              "has deployed, which only the machine knows)",
+          kSealName});
+      return;
+    case kSignatureFileMissing: intRule = kRuleSignatureMissing; break;
+    case kSignatureFileUnreadable: intRule = kRuleSignatureUnreadable; break;
+    case kSignatureStatementMissing:
+    case kSignatureExpiresUnreadable: intRule = kRuleSignatureStatement; break;
+    case kSignatureExpired: intRule = kRuleSignatureExpired; break;
+    default: break;  // does not verify: with one key read, and no record, nothing else
+  }
+  objReport.objFindings.push_back(Finding{
+      intRule, objVerdict.lngLine,
+      "signature: " + objVerdict.strReason + ": a run that pins this key deploys nothing",
+      kSealName});
 }
 
 }  // namespace tarvex

@@ -182,7 +182,8 @@ std::vector<SealProblem> fncCheckSeal(const Package& objPackage,
 
 std::vector<std::string> fncWriteSeal(const std::string& strFolder,
                                       const std::vector<std::string>& objNames,
-                                      const SealHeader& objHeader) {
+                                      const SealHeader& objHeader,
+                                      const std::string* pPrivatePem) {
   std::vector<SealLine> objLines;
   std::set<std::string> objSeen;
   for (const std::string& strName : objNames) {
@@ -190,9 +191,15 @@ std::vector<std::string> fncWriteSeal(const std::string& strFolder,
     objLines.push_back(
         SealLine{fncSealName(strName), fncHashFile(fncSealPath(strFolder, strName)), 0});
   }
+  // The signature is over the very bytes written; a key that cannot sign
+  // leaves both files as they were.
+  const std::string strSeal = fncSealText(objLines, objHeader);
+  const std::string strSignature =
+      pPrivatePem != nullptr ? Os().fncSignP256(*pPrivatePem, strSeal) : std::string();
   // With the mode any new file gets, so that the agent's account may read
   // a seal that a build account made.
-  subReplaceWholeFile(strFolder, kSealName, fncSealText(objLines, objHeader));
+  subReplaceWholeFile(strFolder, kSealName, strSeal);
+  if (pPrivatePem != nullptr) subReplaceWholeFile(strFolder, kSignatureName, strSignature);
   std::vector<std::string> objWritten;
   for (const SealLine& objLine : objLines) objWritten.push_back(fncSealText({objLine}));
   return objWritten;

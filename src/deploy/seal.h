@@ -123,11 +123,14 @@ std::vector<SealProblem> fncCheckSeal(const Package& objPackage,
                                       const std::vector<std::string>& objRequired);
 
 // Writes a seal over the named files of the folder, with the statements
-// given, in one step (subReplaceWholeFile); returns its digest lines. Raises
-// Error.
+// given, in one step (subReplaceWholeFile); returns its digest lines. With
+// pPrivatePem (a P-256 key, where the table can sign) its signature too,
+// Tarvex.SHA256.sig, made before either file is written and written after
+// the seal. Raises Error.
 std::vector<std::string> fncWriteSeal(const std::string& strFolder,
                                       const std::vector<std::string>& objNames,
-                                      const SealHeader& objHeader = SealHeader());
+                                      const SealHeader& objHeader = SealHeader(),
+                                      const std::string* pPrivatePem = nullptr);
 
 }  // namespace tarvex
 

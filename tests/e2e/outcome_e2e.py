@@ -8,6 +8,7 @@ Installers are the test programs of tarvex_e2e.py, told their exit code by
 TARVEX_EXIT_CODE (POSIX keeps its low 8 bits: 3010 is 194 there). Every
 run's Duplix.json is validated against package/run-report.schema.json.
 """
+import json
 import os
 import sys
 import time
@@ -149,13 +150,31 @@ def case_time_limit_ends_the_program_and_what_it_started(t):
 
 
 def case_bad_rules_run_nothing(t):
-    """A judged program whose keys cannot be read is not run on guesses."""
-    c = package(t, "badrules", [{"SuccessCodes": "0, x"}])
-    _, target = lines(c, "a.exe")
-    run(c, 0)
-    expect(c.code, 1, "exit code")
-    expect(c.log()[3], "ERR : Sub - subDuplix FileName - a.exe 87 Invalid parameter", "log")
-    expect(c.exists("agent/Bin/a.exe"), False, "copied")
+    """A judged program whose keys cannot be read is not run on guesses; the
+    checker finds each such key, at its line, as an error, and a sound one
+    in its plan."""
+    bad = [({"SuccessCodes": "0, x"}, "exit-codes", "SuccessCodes"),
+           ({"RebootCodes": "4294967296"}, "exit-code-range", "RebootCodes"),
+           ({"Timeout": "86401"}, "timeout-range", "Timeout")]
+    for i, (keys, rule, key) in enumerate(bad):
+        c = package(t, "badrules%d" % i, [keys])
+        run(c, 0)
+        expect(c.code, 1, "exit code")
+        expect(c.log()[3], "ERR : Sub - subDuplix FileName - a.exe 87 Invalid parameter", "log")
+        expect(c.exists("agent/Bin/a.exe"), False, "copied")
+        code, out = t.check(["--format", "sarif", c.app_n()])
+        results = [(r["ruleId"], r["locations"][0]["physicalLocation"]["region"]["startLine"])
+                   for r in json.loads("\n".join(out))["runs"][0]["results"]]
+        # The manifest's sixth line holds the first key after the five.
+        expect((code, results), (1, [(rule, 6)]), "checker on " + key)
+        expect(t.check([c.app_n()])[1][0],
+               "[A] fail before copying anything: its %s cannot be used" % key, "plan")
+    c = package(t, "goodrules", [{"SuccessCodes": "0, 0x10", "RebootCodes": "3010",
+                                  "Timeout": "60", "Parameters": "/q"}])
+    expect(t.check([c.app_n()]), (0, [
+        "[A] copy a.exe to <install>%sBin%s, then run <install>%sBin%sa.exe with /q for at most "
+        "60 s, then judge its exit code: success 0, 16; restart 3010; any other fails the entry"
+        % ((t.sep,) * 4), "0 errors, 0 warnings"]), "checker on sound keys")
 
 
 def case_report_of_runs_that_end_early(t):

@@ -238,17 +238,22 @@ def case_checker_on_a_sealed_package_and_sarif(t):
     # and line 0 included; and a clean package's empty log.
     c.write("app/Tarvex.INI", b"X=1\r\n[]\r\n[A\xff]\r\nFileName=a/b.txt\r\nFilePath=\"..\\\\x\"\r\n"
             b"Duplix=Yes\r\nExecuteFile=Y\r\nParameters=/q\r\n[a\xff]\r\n[B]\r\nDuplix=Y\r\n"
-            b"FileName=gone.txt\r\nFileName=again.txt\r\n[C]\r\nFileName=Tarvex.INI\r\n"
-            b"ExecuteFile=Y\r\nFilePath=C:\\x\\\r\n")
+            b"FileName=gone.txt\r\nFileName=again.txt\r\nTimeout=5\r\n[C]\r\n"
+            b"FileName=Tarvex.INI\r\nExecuteFile=Y\r\nFilePath=C:\\x\\\r\n"
+            b"[D]\r\nFileName=d.exe\r\nExecuteFile=Y\r\nSuccessCodes=0,x\r\n"
+            b"RebootCodes=0x1FFFFFFFF\r\nTimeout=0\r\n"
+            b"[E]\r\nFileName=e.exe\r\nExecuteFile=Y\r\nSuccessCodes=1\r\nRebootCodes=1\r\n")
     c.write("app/Tarvex.SHA256", "no seal line\n")
     code, out = t.check(["--format", "sarif", c.app_n()])
     expect(code, 1, "exit code with SARIF, broken package")
     document = "\n".join(out) + "\n"
     kinds = sorted(set(r["ruleId"] for r in json.loads(document)["runs"][0]["results"]))
-    expect(kinds, ["absolute-path", "climbing-path", "file-path-end", "flag-value",
+    expect(kinds, ["absolute-path", "climbing-path", "code-in-both", "execute-only",
+                   "exit-code-range", "exit-codes", "file-path-end", "flag-value",
                    "key-outside-section", "missing-source", "nameless-section",
                    "not-executable", "not-sealed", "own-file", "quoted-value", "repeated-key",
-                   "repeated-section", "seal-line", "separator-in-name", "unnamed-file"],
+                   "repeated-section", "seal-line", "separator-in-name", "timeout-range",
+                   "unnamed-file", "unused-outcome"],
            "kinds")
     validate(c, document)
     clean = package(t, "sealclean")

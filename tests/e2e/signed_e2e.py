@@ -4,10 +4,13 @@
     signed_e2e.py posix | windows [CASE...]
 
 Keys are throwaway ECDSA P-256 keys made by openssl, and packages are
-signed with openssl dgst, as an administrator does it by hand. The agent's
-key pins the public keys (PackageKeys); a signed run logs its verdict, and
-a refused package deploys nothing and leaves the recorded versions alone.
+signed with openssl dgst, as an administrator does it by hand, or by the
+checker (--seal --sign, POSIX). The agent's key pins the public keys
+(PackageKeys); a signed run logs its verdict, and a refused package deploys
+nothing and leaves the recorded versions alone. The checker's --key finds
+what such a run finds.
 """
+import json
 import os
 import subprocess
 import sys
@@ -15,6 +18,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tarvex_e2e as e2e  # noqa: E402
 from tarvex_e2e import Case, expect, head, tail  # noqa: E402
+from seal_e2e import validate  # noqa: E402
 
 
 def make_key(c, name):
@@ -80,6 +84,30 @@ def verified(c, name, version, recorded):
     expect(c.log()[3:5], ["MSG : Package Signature Verified - %s %d" % (name, version),
                           "MSG : Package Seal Verified - 2 Files"], "log")
     expect(state(c), recorded, "recorded versions")
+
+
+def key_check(c, pub):
+    """The checker with --key: its exit code, its finding lines (the plan's
+    one line and the summary left out) and its SARIF results as (rule,
+    level, line), the log validated."""
+    args = ["--key", c.t.native(pub), c.app_n()]
+    code, out = c.t.check(args)
+    sarif_code, sarif = c.t.check(["--format", "sarif"] + args)
+    expect(sarif_code, code, "exit code with SARIF")
+    document = "\n".join(sarif) + "\n"
+    results = [(r["ruleId"], r["level"],
+                r["locations"][0]["physicalLocation"].get("region", {}).get("startLine", 0))
+               for r in json.loads(document)["runs"][0]["results"]]
+    return code, out[1:-1], results, document
+
+
+def check_stderr(t, args):
+    """The checker's exit code and standard error, for a refused use."""
+    if t.name == "windows":
+        p = t.wine(t.check_exe, *args, check=False)
+    else:
+        p = subprocess.run([t.check_exe] + args, env=t.env, capture_output=True, timeout=120)
+    return p.returncode, p.stderr.decode("utf-8", "replace").splitlines()
 
 
 # ---------------------------------------------------------------- cases
@@ -157,6 +185,96 @@ def case_without_package_keys_a_run_is_as_it_was(t):
         "MSG : Successfully Copied File %s to %s" % (c.app_n("notes.txt"), c.agent_n("Bin" + t.sep))
     ] + tail(c), "log")
     expect(state(c), None, "recorded versions")
+
+
+def case_the_checker_signs_and_checks_as_a_run_would(t):
+    """The checker states and signs the seal: openssl verifies it and a run
+    that pins the key deploys it (Windows refuses --sign: there the checker
+    states and openssl signs). With --key the checker finds what such a run
+    finds, at the seal's line, in SARIF too."""
+    c0 = Case(t, "keys4")
+    key, pub, body = make_key(c0, "publisher")
+    _, stranger, _ = make_key(c0, "stranger")
+    c = package(t, "signcheck", body)
+    seal = os.path.join(c.app, "Tarvex.SHA256")
+    stated = ["--seal", "--package", "Tools", "--version", "7",
+              "--expires", "2099-01-01T00:00:00Z"]
+    if t.name == "windows":
+        code, err = check_stderr(t, stated + ["--sign", t.native(key), c.app_n()])
+        expect((code, err[:1], os.path.exists(seal)),
+               (2, ["TarvexCheck: --sign is not available here: sign on POSIX, or with openssl "
+                    "(see README)"], False), "--sign where it cannot sign")
+        code, out = t.check(stated + [c.app_n()])
+        subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, "-out", seal + ".sig", seal],
+                       check=True)
+        written = out[-1:]
+    else:
+        code, out = t.check(stated + ["--sign", key, c.app_n()])
+        written = out[-2:]
+    expect(code, 0, "--seal: %s" % out)
+    expect(written, ["wrote %s (Package Tools, Version 7, Expires 2099-01-01T00:00:00Z)"
+                     % c.app_n("Tarvex.SHA256")] +
+           ([] if t.name == "windows" else
+            ["wrote %s (signed with %s)" % (c.app_n("Tarvex.SHA256.sig"), key)]), "--seal output")
+    with open(seal) as f:
+        expect(f.read().splitlines()[:3], ["# Package: Tools", "# Version: 7",
+                                           "# Expires: 2099-01-01T00:00:00Z"], "statements")
+    p = subprocess.run(["openssl", "dgst", "-sha256", "-verify", pub, "-signature",
+                        seal + ".sig", seal], capture_output=True)
+    expect(p.returncode, 0, "openssl dgst -verify: %s" % p.stdout)
+    verified(c, "Tools", 7, {"Tools": "7"})
+    code, lines, results, _ = key_check(c, pub)
+    expect((code, lines, results), (0, [
+        c.app_n("Tarvex.SHA256") + ":0: note: signed package 'Tools' version 7 verifies with "
+        "this key (a run also refuses a version older than the machine has deployed, which only "
+        "the machine knows)"], [("signature-verified", "note", 0)]), "--key, the publisher's")
+    code, out = t.check([c.app_n()])
+    expect((code, out[1]), (0, c.app_n("Tarvex.SHA256") + ":0: note: Tarvex.SHA256.sig is not "
+                            "checked without --key PUB.pem: a run verifies it only where the "
+                            "agent's PackageKeys pins keys, and ignores it elsewhere"),
+           "without --key")
+
+    # Each refusal: the checker's finding holds the reason a run logs.
+    def agrees(rule, line, recorded):
+        code, lines, results, _ = key_check(c, pub)
+        expect((code, results, len(lines)), (1, [(rule, "error", line)], 1), "--key: " + rule)
+        prefix = "%s:%d: error: signature: " % (c.app_n("Tarvex.SHA256"), line)
+        suffix = ": a run that pins this key deploys nothing"
+        expect((lines[0].startswith(prefix), lines[0].endswith(suffix)), (True, True), lines[0])
+        refused(c, lines[0][len(prefix):-len(suffix)], recorded)
+
+    # Keys of the wrong kind are refused before anything is read or written.
+    refusals = [(["--key", t.native(key), c.app_n()],
+                 "%s holds no P-256 public key (a PEM PUBLIC KEY, as openssl pkey -pubout "
+                 "writes it)" % t.native(key))]
+    if t.name == "posix":
+        refusals.append((stated + ["--sign", pub, c.app_n()],
+                         "%s holds no P-256 private key (an unencrypted PEM, as openssl ecparam "
+                         "-genkey writes it)" % pub))
+    with open(seal, "rb") as f:
+        before = f.read()
+    for args, error in refusals:
+        expect(check_stderr(t, args), (2, [os.path.basename(t.check_exe).split(".")[0] + ": " +
+                                           error]), "a key of the wrong kind")
+    with open(seal, "rb") as f:
+        expect(f.read(), before, "the seal after a refused --sign")
+    code, _, results, document = key_check(c, stranger)
+    expect((code, results), (1, [("signature-invalid", "error", 0)]), "--key, a stranger's")
+    validate(c, document)
+    sign(c, key, [("Package", "Tools"), ("Version", "7.1")])
+    agrees("signature-statement", 2, {"Tools": "7"})
+    sign(c, key, [("Package", "Tools"), ("Version", 8), ("Expires", "2020-01-01T00:00:00Z")])
+    agrees("signature-expired", 3, {"Tools": "7"})
+    with open(seal, "a") as f:
+        f.write("# a line added after signing\n")
+    agrees("signature-invalid", 0, {"Tools": "7"})
+    # Sealed again without --sign: the signature is left, and said to be stale.
+    code, out = t.check(["--seal", c.app_n()])
+    expect((code, out[-1]), (0, "left %s as it was: it signs the seal replaced, so a run that "
+                             "pins keys refuses the package until it is signed again"
+                             % c.app_n("Tarvex.SHA256.sig")), "--seal over a signed package")
+    os.remove(seal + ".sig")
+    agrees("signature-missing", 0, {"Tools": "7"})
 
 
 KNOWN_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll", "gdi32.dll",
