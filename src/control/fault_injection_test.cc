@@ -950,7 +950,9 @@ TEST_F(FaultInjection, EveryFaultOfASealedDeployment) {
   blnSigned = NativePlatform().fncSignP256 != nullptr;
   int intTried = Sweep(blnSigned ? "signed deployment" : "sealed deployment", kExitSuccess);
   EXPECT_EQ("SUCCESS", objClean.strStatus);
-  if (blnSigned) EXPECT_EQ("MSG : Package Signature Verified - Tool 3", objClean.objLog[3]);
+  if (blnSigned) {
+    EXPECT_EQ("MSG : Package Signature Verified - Tool 3", objClean.objLog[3]);
+  }
   EXPECT_EQ("MSG : Package Seal Verified - 4 Files", objClean.objLog[blnSigned ? 4 : 3]);
   RecordProperty("fault_points", intTried);
   std::cout << "fault points tried: " << intTried << std::endl;
