@@ -93,8 +93,9 @@ void subDeployEntries(const Package& objPackage) {
     objReport.strSection = strSection;
     objReport.strFileName = objEntry.strFileName;
     objReport.strTarget = strFilePath + fncLastNamePart(strFileName);
-    if (blnSkipped || g_run.blnFailed) {  // skipped, or a value could not be read
-      if (blnCopy) objReport.objCopy.strResult = "skipped";
+    if (blnSkipped || g_run.blnFailed) {
+      // Skipped, or failed for a value that could not be read.
+      if (blnCopy) objReport.objCopy.strResult = blnSkipped ? "skipped" : "failed";
       if (blnExecute) objReport.objExecution.strResult = "not-started";
       continue;
     }
